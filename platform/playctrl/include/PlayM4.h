@@ -1,0 +1,70 @@
+/* Binary contract of the player engine PlayCtrl.dll. Any DLL with these exports drops in:
+   plain-named __stdcall C functions. */
+#ifndef PLAYM4_H
+#define PLAYM4_H
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifdef PLAYM4_BUILDING_ENGINE
+#define PLAYM4_API __declspec(dllexport)
+#else
+#define PLAYM4_API
+#endif
+
+typedef struct FramePosition {
+    LONG word1;
+    LONG frameNum;
+    LONG words3to7[5];
+} FramePosition;
+
+typedef void(CALLBACK *DisplayCallBack)(LONG port, char *data, LONG size, LONG width, LONG height,
+                                        LONG stamp, LONG type, LONG reserved);
+typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD user);
+
+PLAYM4_API BOOL WINAPI PlayM4_GetPort(LONG *port);
+PLAYM4_API BOOL WINAPI PlayM4_FreePort(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_OpenFile(LONG port, char *path);
+PLAYM4_API BOOL WINAPI PlayM4_CloseFile(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message);
+PLAYM4_API BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user);
+PLAYM4_API BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback);
+PLAYM4_API BOOL WINAPI PlayM4_Play(LONG port, HWND window);
+PLAYM4_API BOOL WINAPI PlayM4_Pause(LONG port, DWORD pause);
+PLAYM4_API BOOL WINAPI PlayM4_Stop(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_RefreshPlay(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_Fast(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_Slow(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_ThrowBFrameNum(LONG port, DWORD count);
+PLAYM4_API BOOL WINAPI PlayM4_PlaySound(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_StopSound(void);
+PLAYM4_API BOOL WINAPI PlayM4_SetPlayPos(LONG port, float position);
+PLAYM4_API float WINAPI PlayM4_GetPlayPos(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_SetVolume(LONG port, WORD volume);
+PLAYM4_API WORD WINAPI PlayM4_GetVolume(LONG port);
+PLAYM4_API DWORD WINAPI PlayM4_GetFileTime(LONG port);
+PLAYM4_API DWORD WINAPI PlayM4_GetPlayedTime(LONG port);
+PLAYM4_API DWORD WINAPI PlayM4_GetPlayedTimeEx(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_SetPlayedTimeEx(LONG port, DWORD ms);
+PLAYM4_API DWORD WINAPI PlayM4_GetFileTotalFrames(LONG port);
+PLAYM4_API DWORD WINAPI PlayM4_GetCurrentFrameNum(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_SetCurrentFrameNum(LONG port, DWORD frame);
+PLAYM4_API BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height);
+PLAYM4_API BOOL WINAPI PlayM4_OneByOne(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_OneByOneBack(LONG port);
+PLAYM4_API BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type,
+                                                 FramePosition *position);
+PLAYM4_API BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type,
+                                             FramePosition *position);
+PLAYM4_API BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written);
+PLAYM4_API BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written);
+PLAYM4_API DWORD WINAPI PlayM4_GetLastError(LONG port);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
