@@ -1,0 +1,69 @@
+// QorLog.dll: a thin layer over log4cplus. Everything goes to the root logger.
+#include "QorLog.h"
+
+#include <log4cplus/configurator.h>
+#include <log4cplus/consoleappender.h>
+#include <log4cplus/initializer.h>
+#include <log4cplus/logger.h>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+// log4cplus wants explicit initialisation; doing it lazily keeps DllMain free of it. The
+// library is never shut down: the process may still log from other DLLs' teardown.
+log4cplus::Logger rootLogger() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        log4cplus::initialize();
+        log4cplus::Logger root = log4cplus::Logger::getRoot();
+        root.setLogLevel(log4cplus::WARN_LOG_LEVEL);
+        log4cplus::SharedAppenderPtr console(new log4cplus::ConsoleAppender(true, true));
+        root.addAppender(console);
+    });
+    return log4cplus::Logger::getRoot();
+}
+
+// Serialises reconfiguration: objects may be created on several apartments' threads at once.
+std::mutex configureLock;
+
+bool readable(const char *path) {
+    FILE *file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    std::fclose(file);
+    return true;
+}
+
+} // namespace
+
+CQorLog::LOG_LEVEL CQorLog::GetLevel() {
+    try {
+        return static_cast<LOG_LEVEL>(rootLogger().getLogLevel());
+    } catch (...) {
+        return WARN_LEVEL;
+    }
+}
+
+void CQorLog::Log(LOG_LEVEL level, const char *text, const char *file, int line) {
+    try {
+        rootLogger().log(level, text != nullptr ? text : "", file != nullptr ? file : "", line);
+    } catch (...) {
+    }
+}
+
+int CQorLogManager::Init(const char *path) {
+    try {
+        if (path == nullptr || !readable(path))
+            return -1;
+        rootLogger();
+        std::lock_guard<std::mutex> guard(configureLock);
+        // Each Init replaces the previous configuration instead of stacking appenders.
+        log4cplus::Logger::getDefaultHierarchy().resetConfiguration();
+        log4cplus::PropertyConfigurator::doConfigure(path);
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}

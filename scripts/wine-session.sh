@@ -1,0 +1,28 @@
+# Sourced by the test and demo commands: a ready Wine prefix for BUILD_DIR, one wineserver kept
+# alive for the whole run, and an X server when there is no display. Usage: wine_session BUILD_DIR
+wine_session() {
+  local build=$1
+  export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEARCH=win32
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ -z "${DISPLAY:-}" ]; then
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    KESTRAVA_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== creating the Wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p
+  trap wine_session_end EXIT
+}
+
+wine_session_end() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${KESTRAVA_XVFB_PID:-}" ]; then
+    kill "$KESTRAVA_XVFB_PID" 2>/dev/null || true
+  fi
+}
