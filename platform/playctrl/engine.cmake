@@ -1,0 +1,25 @@
+# Our PlayCtrl.dll on FFmpeg; built only when the FFmpeg targets exist.
+if(NOT TARGET ffmpeg::ffmpeg)
+  message(STATUS "PlayCtrl engine skipped: set FFMPEG_ROOT (scripts/deps/ffmpeg.sh --prefix)")
+  return()
+endif()
+
+set(_engine_sources
+  src/AudioOut.cpp
+  src/Exports.cpp
+  src/FrameIndex.cpp
+  src/MediaInput.cpp
+  src/Player.cpp
+  src/PortTable.cpp
+  src/Presenter.cpp
+  src/Snapshot.cpp
+  src/VideoDecoder.cpp)
+list(TRANSFORM _engine_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+
+add_library(playctrl_engine SHARED ${_engine_sources} ${CMAKE_CURRENT_LIST_DIR}/PlayCtrl.def)
+set_target_properties(playctrl_engine PROPERTIES OUTPUT_NAME PlayCtrl PREFIX "")
+target_include_directories(playctrl_engine PRIVATE ${CMAKE_CURRENT_LIST_DIR}/include
+                                                   ${CMAKE_CURRENT_LIST_DIR}/src)
+target_compile_definitions(playctrl_engine PRIVATE PLAYM4_BUILDING_ENGINE)
+target_link_libraries(playctrl_engine PRIVATE ffmpeg::ffmpeg gdi32 user32 winmm)
+target_link_options(playctrl_engine PRIVATE -Wl,--kill-at)

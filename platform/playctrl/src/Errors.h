@@ -1,0 +1,27 @@
+// Error codes reported by PlayM4_GetLastError; the numbering is the one hosts already know.
+#pragma once
+
+namespace playctrl {
+
+enum Error : unsigned long {
+    kNoError = 0,
+    kParameterInvalid = 1,
+    kOrderIncorrect = 2,
+    kDecodeVideo = 4,
+    kAllocMemory = 6,
+    kOpenFile = 7,
+    kCreateThread = 8,
+    kCreateSoundDevice = 12,
+    kSetVolume = 13,
+    kUnknownFileHeader = 17,
+    kInitDecoder = 19,
+    kNoKeyFrame = 20,
+    kJpegCompress = 26,
+};
+
+// Thrown inside the engine and turned into a failed call with this code at the export.
+struct EngineError {
+    Error code;
+};
+
+} // namespace playctrl

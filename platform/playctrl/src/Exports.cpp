@@ -1,0 +1,220 @@
+// The exported C functions. Every one catches everything: no exception crosses the DLL
+// boundary, and each outcome leaves its code for PlayM4_GetLastError.
+#include "PlayM4.h"
+
+#include "Player.h"
+#include "PortTable.h"
+
+#include <cstring>
+#include <new>
+
+using namespace playctrl;
+
+namespace {
+
+unsigned long codeOf(const std::exception_ptr &e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const EngineError &error) {
+        return error.code;
+    } catch (const std::bad_alloc &) {
+        return kAllocMemory;
+    } catch (const std::system_error &) {
+        return kCreateThread;
+    } catch (...) {
+        return kOrderIncorrect;
+    }
+}
+
+template <class R, class F> R query(LONG port, R failed, F &&fn) {
+    try {
+        R result = fn(*playerOf(port));
+        setLastError(port, kNoError);
+        return result;
+    } catch (...) {
+        setLastError(port, codeOf(std::current_exception()));
+        return failed;
+    }
+}
+
+template <class F> BOOL act(LONG port, F &&fn) {
+    return query<BOOL>(port, FALSE, [&](Player &p) {
+        fn(p);
+        return TRUE;
+    });
+}
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI PlayM4_GetPort(LONG *port) {
+    try {
+        if (!port) {
+            setLastError(-1, kParameterInvalid);
+            return FALSE;
+        }
+        *port = acquirePort();
+        if (*port < 0) {
+            setLastError(-1, kParameterInvalid);
+            return FALSE;
+        }
+        setLastError(*port, kNoError);
+        return TRUE;
+    } catch (...) {
+        setLastError(-1, codeOf(std::current_exception()));
+        return FALSE;
+    }
+}
+
+BOOL WINAPI PlayM4_FreePort(LONG port) {
+    try {
+        std::shared_ptr<Player> player = releasePort(port);
+        if (player->isOpen())
+            player->close();
+        setLastError(port, kNoError);
+        return TRUE;
+    } catch (...) {
+        setLastError(port, codeOf(std::current_exception()));
+        return FALSE;
+    }
+}
+
+BOOL WINAPI PlayM4_OpenFile(LONG port, char *path) {
+    return act(port, [&](Player &p) { p.open(path); });
+}
+BOOL WINAPI PlayM4_CloseFile(LONG port) {
+    return act(port, [](Player &p) { p.close(); });
+}
+BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message) {
+    return act(port, [&](Player &p) { p.setFileEndMessage(window, message); });
+}
+BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user) {
+    return act(port, [&](Player &p) { p.setFileRefCallback(callback, user); });
+}
+BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback) {
+    return act(port, [&](Player &p) { p.setDisplayCallback(callback); });
+}
+BOOL WINAPI PlayM4_Play(LONG port, HWND window) {
+    return act(port, [&](Player &p) { p.play(window); });
+}
+BOOL WINAPI PlayM4_Pause(LONG port, DWORD pause) {
+    return act(port, [&](Player &p) { p.pause(pause != 0); });
+}
+BOOL WINAPI PlayM4_Stop(LONG port) {
+    return act(port, [](Player &p) { p.stop(); });
+}
+BOOL WINAPI PlayM4_RefreshPlay(LONG port) {
+    return act(port, [](Player &p) { p.refresh(); });
+}
+BOOL WINAPI PlayM4_Fast(LONG port) {
+    return act(port, [](Player &p) { p.faster(); });
+}
+BOOL WINAPI PlayM4_Slow(LONG port) {
+    return act(port, [](Player &p) { p.slower(); });
+}
+BOOL WINAPI PlayM4_ThrowBFrameNum(LONG port, DWORD count) {
+    return act(port, [&](Player &p) { p.throwBFrames(count); });
+}
+BOOL WINAPI PlayM4_PlaySound(LONG port) {
+    return act(port, [](Player &p) { p.playSound(); });
+}
+
+BOOL WINAPI PlayM4_StopSound(void) {
+    try {
+        forEachPlayer([](Player &p) { p.stopSound(); });
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+BOOL WINAPI PlayM4_SetPlayPos(LONG port, float position) {
+    return act(port, [&](Player &p) { p.setPlayPos(position); });
+}
+float WINAPI PlayM4_GetPlayPos(LONG port) {
+    return query(port, 0.0f, [](Player &p) { return p.playPos(); });
+}
+BOOL WINAPI PlayM4_SetVolume(LONG port, WORD volume) {
+    return act(port, [&](Player &p) { p.setVolume(volume); });
+}
+WORD WINAPI PlayM4_GetVolume(LONG port) {
+    return query<WORD>(port, 0, [](Player &p) { return p.volume(); });
+}
+DWORD WINAPI PlayM4_GetFileTime(LONG port) {
+    return query<DWORD>(port, 0, [](Player &p) { return p.fileTimeMs() / 1000; });
+}
+DWORD WINAPI PlayM4_GetPlayedTime(LONG port) {
+    return query<DWORD>(port, 0, [](Player &p) { return p.playedTimeMs() / 1000; });
+}
+DWORD WINAPI PlayM4_GetPlayedTimeEx(LONG port) {
+    return query<DWORD>(port, 0, [](Player &p) { return p.playedTimeMs(); });
+}
+BOOL WINAPI PlayM4_SetPlayedTimeEx(LONG port, DWORD ms) {
+    return act(port, [&](Player &p) { p.setPlayedTimeMs(ms); });
+}
+DWORD WINAPI PlayM4_GetFileTotalFrames(LONG port) {
+    return query<DWORD>(port, 0, [](Player &p) { return p.totalFrames(); });
+}
+DWORD WINAPI PlayM4_GetCurrentFrameNum(LONG port) {
+    return query<DWORD>(port, 0, [](Player &p) { return p.currentFrame(); });
+}
+BOOL WINAPI PlayM4_SetCurrentFrameNum(LONG port, DWORD frame) {
+    return act(port, [&](Player &p) { p.setCurrentFrame(frame); });
+}
+
+BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height) {
+    return act(port, [&](Player &p) {
+        if (!width || !height)
+            throw EngineError{kParameterInvalid};
+        p.pictureSize(width, height);
+    });
+}
+
+BOOL WINAPI PlayM4_OneByOne(LONG port) {
+    return act(port, [](Player &p) { p.stepForward(); });
+}
+BOOL WINAPI PlayM4_OneByOneBack(LONG port) {
+    return act(port, [](Player &p) { p.stepBack(); });
+}
+
+BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
+    return act(port, [&](Player &p) {
+        if (!position)
+            throw EngineError{kParameterInvalid};
+        *position = p.keyFramePos(value, type, true);
+    });
+}
+
+BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
+    return act(port, [&](Player &p) {
+        if (!position)
+            throw EngineError{kParameterInvalid};
+        *position = p.keyFramePos(value, type, false);
+    });
+}
+
+static BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg) {
+    return act(port, [&](Player &p) {
+        if (!buffer || !written)
+            throw EngineError{kParameterInvalid};
+        std::vector<uint8_t> image = p.snapshot(jpeg);
+        if (image.size() > size)
+            throw EngineError{kParameterInvalid};
+        std::memcpy(buffer, image.data(), image.size());
+        *written = static_cast<DWORD>(image.size());
+    });
+}
+
+BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) {
+    return copySnapshot(port, buffer, size, written, false);
+}
+BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) {
+    return copySnapshot(port, buffer, size, written, true);
+}
+
+DWORD WINAPI PlayM4_GetLastError(LONG port) {
+    return lastError(port);
+}
+
+} // extern "C"

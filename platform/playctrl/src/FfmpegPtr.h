@@ -1,0 +1,36 @@
+// Owning handles for FFmpeg objects, so every path releases them.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+}
+
+#include <memory>
+
+namespace playctrl {
+
+struct FrameDeleter {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FormatContextDeleter {
+    void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
+};
+
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+
+inline FramePtr cloneFrame(const AVFrame *f) {
+    return FramePtr(av_frame_clone(f));
+}
+
+} // namespace playctrl

@@ -1,0 +1,97 @@
+#include "FrameIndex.h"
+
+#include "FfmpegPtr.h"
+#include "MediaInput.h"
+
+#include <algorithm>
+
+namespace playctrl {
+
+void FrameIndex::start(const std::string &utf8Path, int stream, std::function<void()> onDone) {
+    stop();
+    abort_ = false;
+    ready_ = false;
+    entries_.clear();
+    keys_.clear();
+    builder_ = std::thread(&FrameIndex::build, this, utf8Path, stream, std::move(onDone));
+}
+
+void FrameIndex::stop() {
+    abort_ = true;
+    if (builder_.joinable())
+        builder_.join();
+}
+
+void FrameIndex::waitReady() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    readyChanged_.wait(lock, [this] { return ready_.load(); });
+}
+
+void FrameIndex::build(std::string path, int stream, std::function<void()> onDone) {
+    std::vector<IndexEntry> packets;
+    try {
+        FormatContextPtr fmt = openInput(path, &abort_);
+        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+            fmt->streams[i]->discard =
+                static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        PacketPtr pkt(av_packet_alloc());
+        int64_t counter = 0;
+        while (!abort_ && av_read_frame(fmt.get(), pkt.get()) >= 0) {
+            if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
+                int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
+                             : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
+                                                          : counter;
+                packets.push_back({ts, pkt->dts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+                ++counter;
+            }
+            av_packet_unref(pkt.get());
+        }
+    } catch (const EngineError &) {
+        // An unreadable tail leaves the frames read so far.
+    } catch (...) {
+    }
+    std::stable_sort(packets.begin(), packets.end(),
+                     [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
+    assign(std::move(packets));
+    if (!abort_ && onDone)
+        onDone();
+}
+
+void FrameIndex::assign(std::vector<IndexEntry> packets) {
+    entries_ = std::move(packets);
+    keys_.clear();
+    for (int i = 0; i < count(); ++i)
+        if (entries_[i].key)
+            keys_.push_back(i);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_ = true;
+    }
+    readyChanged_.notify_all();
+}
+
+int FrameIndex::frameForPts(int64_t pts) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), pts,
+                               [](const IndexEntry &e, int64_t v) { return e.pts < v; });
+    if (it == entries_.end() || it->pts != pts)
+        return -1;
+    return static_cast<int>(it - entries_.begin());
+}
+
+int FrameIndex::lastFrameAtOrBefore(int64_t pts) const {
+    auto it = std::upper_bound(entries_.begin(), entries_.end(), pts,
+                               [](int64_t v, const IndexEntry &e) { return v < e.pts; });
+    return static_cast<int>(it - entries_.begin()) - 1;
+}
+
+int FrameIndex::keyAtOrBefore(int frame) const {
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), frame);
+    return it == keys_.begin() ? -1 : *(it - 1);
+}
+
+int FrameIndex::keyAfter(int frame) const {
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), frame);
+    return it == keys_.end() ? -1 : *it;
+}
+
+} // namespace playctrl

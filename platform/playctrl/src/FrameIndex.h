@@ -1,0 +1,59 @@
+// Every video frame of the file in display order: time stamp, key flag and where to seek for
+// it. Built on a background thread from the packets alone, so it is exact without decoding.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace playctrl {
+
+struct IndexEntry {
+    int64_t pts; // display time stamp in the stream's time base
+    int64_t dts; // decode time stamp of the same packet, for seeking to a key frame
+    int64_t pos; // byte position of the packet, -1 if unknown
+    bool key;
+};
+
+class FrameIndex {
+  public:
+    ~FrameIndex() { stop(); }
+
+    // Starts building; onDone runs on the builder thread once the index is complete.
+    void start(const std::string &utf8Path, int stream, std::function<void()> onDone);
+    void stop();
+
+    // Blocks until the index is built. Queries below are valid afterwards.
+    void waitReady();
+    bool isReady() const { return ready_.load(); }
+    bool isBuilderThread() const { return std::this_thread::get_id() == builder_.get_id(); }
+
+    int count() const { return static_cast<int>(entries_.size()); }
+    const IndexEntry &at(int frame) const { return entries_[frame]; }
+    int frameForPts(int64_t pts) const;         // exact match, or -1
+    int lastFrameAtOrBefore(int64_t pts) const; // -1 if none
+    int keyAtOrBefore(int frame) const;         // -1 if none
+    int keyAfter(int frame) const;              // -1 if none
+    int64_t firstPts() const { return entries_.empty() ? 0 : entries_.front().pts; }
+
+    // For tests and tools: builds synchronously from an already sorted packet list.
+    void assign(std::vector<IndexEntry> packets);
+
+  private:
+    void build(std::string path, int stream, std::function<void()> onDone);
+
+    std::vector<IndexEntry> entries_; // written by the builder, read only once ready_
+    std::vector<int> keys_;           // frame numbers of key frames, ascending
+    std::atomic<bool> ready_{false};
+    std::atomic<bool> abort_{false};
+    std::mutex mutex_; // guards ready_ transitions for waitReady
+    std::condition_variable readyChanged_;
+    std::thread builder_;
+};
+
+} // namespace playctrl

@@ -1,0 +1,149 @@
+// One port's player: the open file, its worker thread (decoding, the presentation clock,
+// stepping and positioning) and the index builder.
+//
+// Threads: API calls arrive on any host thread and are serialised by apiMutex_; everything
+// that touches the decoder or the frames runs on the worker, handed over as a command.
+// Lock order: apiMutex_, then callbackMutex_, then mutex_. The worker holds callbackMutex_
+// for the whole of a display callback and never holds mutex_ while calling out.
+#pragma once
+
+#include "AudioOut.h"
+#include "Errors.h"
+#include "FrameIndex.h"
+#include "Presenter.h"
+#include "VideoDecoder.h"
+
+#include "PlayM4.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace playctrl {
+
+// Pixel-format code handed to the display callback: planar YUV 4:2:0 (Y, then U, then V).
+constexpr LONG kPixelFormatYuv420 = 3;
+
+class Player {
+  public:
+    explicit Player(LONG port);
+    ~Player();
+    Player(const Player &) = delete;
+    Player &operator=(const Player &) = delete;
+
+    // Settings that hold with or without an open file.
+    void setFileEndMessage(HWND window, UINT message);
+    void setFileRefCallback(FileRefCallBack callback, DWORD user);
+    void setDisplayCallback(DisplayCallBack callback);
+
+    void open(const char *path);
+    void close();
+    bool isOpen() const { return open_.load(); }
+
+    void play(HWND window);
+    void pause(bool pause);
+    void stop();
+    void refresh();
+    void faster();
+    void slower();
+    void throwBFrames(DWORD count);
+
+    void playSound();
+    void stopSound();
+    void setVolume(WORD volume);
+    WORD volume() const { return volume_.load(); }
+
+    void setPlayPos(float position);
+    float playPos();
+    DWORD fileTimeMs();
+    DWORD playedTimeMs();
+    void setPlayedTimeMs(DWORD ms);
+    DWORD totalFrames();
+    DWORD currentFrame();
+    void setCurrentFrame(DWORD frame);
+    void pictureSize(LONG *width, LONG *height);
+
+    void stepForward();
+    void stepBack();
+    FramePosition keyFramePos(DWORD value, DWORD type, bool after);
+
+    std::vector<uint8_t> snapshot(bool jpeg);
+
+    // Media time of the presentation clock, for the sound thread.
+    int64_t clockMs();
+    bool clockRunsAtNormalSpeed();
+
+  private:
+    enum class Mode { Stopped, Playing, Paused, Holding, Ended };
+
+    std::unique_lock<std::mutex> enterApi();
+    void requireOpen() const;
+    void runOnWorker(std::function<void()> work);
+    void workerLoop();
+    void playStep(std::unique_lock<std::mutex> &lock);
+
+    // Worker-only helpers.
+    DecodedFrame obtain(int number);
+    DecodedFrame obtainBackward(int number);
+    void present(DecodedFrame frame);
+    void showExact(int number);
+    void remember(const DecodedFrame &frame);
+    int nextToShow() const;
+    int frameAtMs(int64_t ms);
+    int64_t durationMs();
+    void rebaseClock(int64_t ms);
+    int64_t clockMs_locked();
+
+    const LONG port_;
+    std::mutex apiMutex_; // serialises the host's calls on this port
+    std::atomic<bool> open_{false};
+
+    std::recursive_mutex callbackMutex_; // guards displayCallback_, held during each call
+    DisplayCallBack displayCallback_ = nullptr;
+
+    std::mutex mutex_; // guards everything below up to the worker-only block
+    std::condition_variable wake_;
+    std::function<void()> command_;
+    bool commandDone_ = false;
+    bool quit_ = false;
+    Mode mode_ = Mode::Stopped;
+    std::chrono::steady_clock::time_point clockWall_;
+    int64_t clockMedia_ = 0;
+    int speedLevel_ = 0; // -4 .. 4: 1/16 .. 16 times
+    bool rebaseOnNextFrame_ = true;
+    HWND endWindow_ = nullptr;
+    UINT endMessage_ = 0;
+    FileRefCallBack fileRefCallback_ = nullptr;
+    DWORD fileRefUser_ = 0;
+
+    std::atomic<int> currentNumber_{0};
+    std::atomic<int64_t> currentMs_{0};
+    std::atomic<LONG> width_{0}, height_{0};
+    std::atomic<bool> skipNonReference_{false};
+    std::atomic<WORD> volume_{0xFFFF};
+    std::atomic<bool> abortIo_{false};
+
+    // Worker-only (or touched by the API thread only while no worker runs).
+    std::string utf8Path_;
+    VideoDecoder decoder_;
+    FrameIndex index_;
+    Presenter presenter_;
+    AudioOut audio_;
+    HWND window_ = nullptr;
+    DecodedFrame current_; // frame on screen (or the first frame before anything is shown)
+    DecodedFrame pending_; // decoded, not yet shown
+    bool shown_ = false;
+    bool endPosted_ = false;
+    std::map<int, DecodedFrame> recent_; // decoded frames around the current one
+    size_t recentLimit_ = 16;
+    std::thread worker_;
+    std::thread::id workerId_;
+};
+
+} // namespace playctrl

@@ -1,0 +1,46 @@
+// Turns a decoded frame into what leaves the engine: a packed planar YUV 4:2:0 buffer for the
+// display callback, and a picture stretched into the host's window with GDI.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace playctrl {
+
+class FrameConverter {
+  public:
+    FrameConverter() = default;
+    FrameConverter(const FrameConverter &) = delete;
+    FrameConverter &operator=(const FrameConverter &) = delete;
+    ~FrameConverter();
+
+    // Converts to `format` at the frame's own size; planes are packed one after another
+    // with no row padding (rows of packed formats are padded to `rowAlign`).
+    const std::vector<uint8_t> &convert(const AVFrame *frame, AVPixelFormat format,
+                                        int rowAlign = 1);
+
+  private:
+    SwsContext *sws_ = nullptr;
+    std::vector<uint8_t> out_;
+};
+
+class Presenter {
+  public:
+    // Planar YUV 4:2:0 of width x height x 3/2 bytes.
+    const std::vector<uint8_t> &yuv420(const AVFrame *frame);
+    // Stretches the frame over the window's client area; no-op for a null or dead window.
+    void draw(HWND window, const AVFrame *frame);
+
+  private:
+    FrameConverter yuv_;
+    FrameConverter bgra_;
+};
+
+} // namespace playctrl

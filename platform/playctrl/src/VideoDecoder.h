@@ -1,0 +1,55 @@
+// The video stream of one file: demuxing, decoding in display order, and exact positioning with
+// the help of the frame index. Used only by its player's worker thread.
+#pragma once
+
+#include "FfmpegPtr.h"
+#include "FrameIndex.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace playctrl {
+
+struct DecodedFrame {
+    FramePtr frame;
+    int number = -1;
+    int64_t ms = 0; // display time from the start of the file
+    explicit operator bool() const { return frame != nullptr; }
+    DecodedFrame clone() const { return {cloneFrame(frame.get()), number, ms}; }
+};
+
+class VideoDecoder {
+  public:
+    // Throws EngineError: kOpenFile, kUnknownFileHeader or kInitDecoder.
+    void open(const std::string &utf8Path, const std::atomic<bool> *abort);
+    void close();
+
+    AVStream *stream() const { return fmt_->streams[stream_]; }
+    int streamIndex() const { return stream_; }
+    AVFormatContext *format() const { return fmt_.get(); }
+    int64_t frameDurationMs() const;
+
+    // The next frame in display order, numbered from the index once it is ready (before
+    // that, frames count up from zero). Empty at the end of the stream.
+    DecodedFrame next(const FrameIndex *index);
+
+    // Positions the demuxer on the key frame at or before `frame` (earlier if needed).
+    void seekBefore(int frame, const FrameIndex &index);
+    // Number of the last frame returned by next(); -1 right after opening or seeking.
+    int lastNumber() const { return lastNumber_; }
+
+    void setSkipNonReference(bool skip);
+    int64_t toMs(int64_t pts, int64_t firstPts) const;
+    int64_t fromMs(int64_t ms, int64_t firstPts) const;
+
+  private:
+    FormatContextPtr fmt_;
+    CodecContextPtr codec_;
+    PacketPtr packet_;
+    int stream_ = -1;
+    bool drained_ = false;
+    int lastNumber_ = -1;
+};
+
+} // namespace playctrl
