@@ -1,0 +1,110 @@
+#include "ClassFactory.h"
+
+#include "KestravaClass.h"
+#include "Module.h"
+
+#include <new>
+
+namespace kestrava {
+namespace {
+
+class ClassFactory final : public IClassFactory {
+  public:
+    explicit ClassFactory(ObjectCreator creator) : creator_(creator) {}
+    ClassFactory(const ClassFactory &) = delete;
+    ClassFactory &operator=(const ClassFactory &) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *object = static_cast<IClassFactory *>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+
+    // The module's own reference (count 1) does not keep the module loaded; a client's does.
+    STDMETHODIMP_(ULONG) AddRef() override {
+        ModuleLockGuard guard(countLock_);
+        if (++refs_ == 2)
+            module::lock();
+        return refs_;
+    }
+
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG refs;
+        {
+            ModuleLockGuard guard(countLock_);
+            refs = --refs_;
+            if (refs == 1)
+                module::unlock();
+        }
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+
+    STDMETHODIMP CreateInstance(IUnknown *outer, REFIID iid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer && !IsEqualIID(iid, IID_IUnknown))
+            return CLASS_E_NOAGGREGATION;
+        try {
+            return creator_(outer, iid, object);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+
+    STDMETHODIMP LockServer(BOOL lock) override {
+        if (lock)
+            module::lock();
+        else
+            module::unlock();
+        return S_OK;
+    }
+
+  private:
+    ObjectCreator creator_;
+    ModuleLock countLock_; // guards refs_
+    ULONG refs_ = 0;
+};
+
+// Written once under classObjectLock; read without it after the first test.
+IUnknown *volatile classObject = nullptr;
+
+} // namespace
+
+HRESULT getClassObject(REFCLSID clsid, REFIID iid, void **object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_KestravaCOM))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    if (!classObject) {
+        ModuleLockGuard guard(module::classObjectLock());
+        if (!classObject) {
+            ClassFactory *factory = new (std::nothrow) ClassFactory(&createKestravaObject);
+            if (!factory)
+                return E_OUTOFMEMORY;
+            IUnknown *unknown = nullptr;
+            factory->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown));
+            MemoryBarrier();
+            classObject = unknown;
+        }
+    }
+    return classObject->QueryInterface(iid, object);
+}
+
+void releaseClassObject() {
+    IUnknown *factory = classObject;
+    classObject = nullptr;
+    if (factory)
+        factory->Release();
+}
+
+} // namespace kestrava

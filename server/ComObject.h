@@ -1,0 +1,201 @@
+// Concrete COM objects over the player class: identity, interface map, reference counting and
+// late binding. The player class implements the interfaces' own methods; everything a COM
+// client needs beyond that lives here.
+#ifndef KESTRAVA_SERVER_COMOBJECT_H
+#define KESTRAVA_SERVER_COMOBJECT_H
+
+#include "Module.h"
+#include "TypeInfoCache.h"
+
+#include <Kestrava.h>
+
+#include <new>
+
+namespace kestrava {
+
+// The parts shared by standalone and aggregated objects.
+template <class Player> class ObjectCore : public Player {
+  public:
+    // Answers from the interface map only; IUnknown is the caller's business.
+    HRESULT queryInterfaceMap(REFIID iid, void **object) {
+        if (IsEqualIID(iid, IID_IBaseFilePlay) || IsEqualIID(iid, IID_IDispatch))
+            *object = static_cast<IBaseFilePlay *>(this);
+        else if (IsEqualIID(iid, IID_ICapture))
+            *object = static_cast<ICapture *>(this);
+        else if (IsEqualIID(iid, IID_IConvert))
+            *object = static_cast<IConvert *>(this);
+        else if (IsEqualIID(iid, IID_IExtendHalvet))
+            *object = static_cast<IExtendHalvet *>(this);
+        else if (IsEqualIID(iid, IID_IFileInfo))
+            *object = static_cast<IFileInfo *>(this);
+        else if (IsEqualIID(iid, IID_IPlayFrame))
+            *object = static_cast<IPlayFrame *>(this);
+        else if (IsEqualIID(iid, IID_IRegionManify))
+            *object = static_cast<IRegionManify *>(this);
+        else
+            return E_NOINTERFACE;
+        return S_OK;
+    }
+
+    IUnknown *identity() { return static_cast<IBaseFilePlay *>(this); }
+
+    HRESULT dispatchTypeInfoCount(REFIID itf, UINT *count) override {
+        try {
+            return cache(itf)->typeInfoCount(count);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+    HRESULT dispatchTypeInfo(REFIID itf, UINT index, LCID lcid, ITypeInfo **info) override {
+        try {
+            return cache(itf)->typeInfo(index, lcid, info);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+    HRESULT dispatchIDsOfNames(REFIID itf, LPOLESTR *names, UINT count, LCID lcid,
+                               DISPID *ids) override {
+        try {
+            return cache(itf)->idsOfNames(names, count, lcid, ids);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+    HRESULT dispatchInvoke(REFIID itf, IDispatch *self, DISPID id, LCID lcid, WORD flags,
+                           DISPPARAMS *params, VARIANT *result, EXCEPINFO *exception,
+                           UINT *argError) override {
+        try {
+            return cache(itf)->invoke(self, id, lcid, flags, params, result, exception, argError);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+
+  private:
+    static TypeInfoCache *cache(REFIID itf) { return TypeInfoCache::forInterface(itf); }
+};
+
+// An object on its own: one plain counter, since the apartment model serialises its calls.
+template <class Player> class StandaloneObject final : public ObjectCore<Player> {
+  public:
+    StandaloneObject() { module::lock(); }
+
+    static HRESULT create(REFIID iid, void **object) {
+        auto *created = new (std::nothrow) StandaloneObject;
+        if (!created)
+            return E_OUTOFMEMORY;
+        ++created->refs_;
+        HRESULT hr = created->FinalConstruct();
+        --created->refs_;
+        if (SUCCEEDED(hr))
+            hr = created->QueryInterface(iid, object);
+        if (FAILED(hr))
+            created->destroy();
+        return hr;
+    }
+
+    // One override serves all seven interfaces.
+    STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown))
+            *object = this->identity();
+        else if (FAILED(this->queryInterfaceMap(iid, object)))
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG refs = --refs_;
+        if (refs == 0)
+            destroy();
+        return refs;
+    }
+
+  private:
+    ~StandaloneObject() override = default;
+
+    // The lock count drops only once the player's destruction has finished, so the module
+    // cannot be unloaded while destruction code still runs.
+    void destroy() {
+        refs_ = 1;
+        this->FinalRelease();
+        delete this;
+        module::unlock();
+    }
+
+    ULONG refs_ = 0;
+};
+
+// An object inside an outer object: the seven interfaces speak for the outer object, the inner
+// IUnknown owns the lifetime.
+template <class Player> class AggregatedObject final : public ObjectCore<Player> {
+  public:
+    explicit AggregatedObject(IUnknown *outer) : outer_(outer), inner_(this) { module::lock(); }
+
+    static HRESULT create(IUnknown *outer, REFIID iid, void **object) {
+        auto *created = new (std::nothrow) AggregatedObject(outer);
+        if (!created)
+            return E_OUTOFMEMORY;
+        ++created->refs_;
+        HRESULT hr = created->FinalConstruct();
+        --created->refs_;
+        if (SUCCEEDED(hr))
+            hr = created->inner_.QueryInterface(iid, object);
+        if (FAILED(hr))
+            created->destroy();
+        return hr;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
+        return outer_->QueryInterface(iid, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+
+  private:
+    class Inner final : public IUnknown {
+      public:
+        explicit Inner(AggregatedObject *owner) : owner_(owner) {}
+        STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
+            if (!object)
+                return E_POINTER;
+            *object = nullptr;
+            if (IsEqualIID(iid, IID_IUnknown))
+                *object = static_cast<IUnknown *>(this);
+            else if (FAILED(owner_->queryInterfaceMap(iid, object)))
+                return E_NOINTERFACE;
+            static_cast<IUnknown *>(*object)->AddRef();
+            return S_OK;
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return ++owner_->refs_; }
+        STDMETHODIMP_(ULONG) Release() override {
+            ULONG refs = --owner_->refs_;
+            if (refs == 0)
+                owner_->destroy();
+            return refs;
+        }
+
+      private:
+        AggregatedObject *owner_;
+    };
+
+    ~AggregatedObject() override = default;
+
+    void destroy() {
+        refs_ = 1;
+        this->FinalRelease();
+        delete this;
+        module::unlock();
+    }
+
+    IUnknown *outer_; // not held: the outer object owns us
+    Inner inner_;
+    ULONG refs_ = 0;
+};
+
+} // namespace kestrava
+
+#endif

@@ -1,0 +1,15 @@
+#include "KestravaClass.h"
+
+#include "ComObject.h"
+
+#include <KestravaCOM.h>
+
+namespace kestrava {
+
+HRESULT createKestravaObject(IUnknown *outer, REFIID iid, void **object) {
+    if (outer)
+        return AggregatedObject<KestravaCOM>::create(outer, iid, object);
+    return StandaloneObject<KestravaCOM>::create(iid, object);
+}
+
+} // namespace kestrava

@@ -1,0 +1,154 @@
+#include "Registration.h"
+
+#include "Module.h"
+#include "RegistryApplier.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+namespace kestrava {
+namespace {
+
+constexpr WORD kRegistryScriptId = 101;
+
+// The module's path as the platform gives it in the ANSI code page, widened.
+std::wstring modulePath() {
+    char narrow[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameA(module::instance(), narrow, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    int size = MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(length), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(length), wide.data(), size);
+    return wide;
+}
+
+std::u16string toU16(const std::wstring &s) {
+    return std::u16string(s.begin(), s.end());
+}
+
+struct LibraryCloser {
+    HMODULE module;
+    ~LibraryCloser() {
+        if (module)
+            FreeLibrary(module);
+    }
+};
+
+HRESULT lastErrorResult() {
+    DWORD error = GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+HRESULT loadRegistryScript(const std::wstring &path, std::u16string &script) {
+    LibraryCloser file{LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+    if (!file.module)
+        return lastErrorResult();
+    HRSRC resource = FindResourceW(file.module, MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
+    if (!resource)
+        return lastErrorResult();
+    HGLOBAL loaded = LoadResource(file.module, resource);
+    DWORD size = SizeofResource(file.module, resource);
+    const char *bytes = loaded ? static_cast<const char *>(LockResource(loaded)) : nullptr;
+    if (!bytes)
+        return lastErrorResult();
+    // The text ends at its size or at its first 0, whichever comes first.
+    std::string text(bytes, size);
+    text.resize(strnlen(text.c_str(), text.size()));
+    if (text.empty()) {
+        script.clear();
+        return S_OK;
+    }
+    int wideSize =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(wideSize), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        wideSize);
+    script = toU16(wide);
+    return S_OK;
+}
+
+HRESULT applyOwnScript(RegistryMode mode) {
+    std::wstring path = modulePath();
+    if (path.empty())
+        return lastErrorResult();
+    std::u16string script;
+    HRESULT hr = loadRegistryScript(path, script);
+    if (FAILED(hr))
+        return hr;
+    std::u16string quoted;
+    for (wchar_t c : path) {
+        quoted.push_back(static_cast<char16_t>(c));
+        if (c == L'\'')
+            quoted.push_back(u'\'');
+    }
+    return applyRegistryScript(script, {{u"Module", quoted}}, mode);
+}
+
+// The module's own TYPELIB 1, else the .tlb file beside it; `loadedFrom` names what loaded.
+HRESULT loadOwnTypeLibrary(ITypeLib **library, std::wstring &loadedFrom) {
+    *library = nullptr;
+    loadedFrom = modulePath();
+    if (loadedFrom.empty())
+        return lastErrorResult();
+    HRESULT hr = LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library);
+    if (SUCCEEDED(hr))
+        return hr;
+    size_t dot = loadedFrom.rfind(L'.');
+    size_t separator = loadedFrom.find_last_of(L"\\/:");
+    if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator))
+        loadedFrom.erase(dot);
+    loadedFrom += L".tlb";
+    return LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library);
+}
+
+HRESULT registerTypeLibrary() {
+    ITypeLib *library = nullptr;
+    std::wstring path;
+    HRESULT hr = loadOwnTypeLibrary(&library, path);
+    if (FAILED(hr))
+        return hr;
+    std::wstring helpDirectory = path.substr(0, path.find_last_of(L"\\/:") + 1);
+    hr = RegisterTypeLib(library, path.data(), helpDirectory.data());
+    library->Release();
+    return hr;
+}
+
+void unregisterTypeLibrary() {
+    ITypeLib *library = nullptr;
+    std::wstring path;
+    if (FAILED(loadOwnTypeLibrary(&library, path)))
+        return;
+    TLIBATTR *attributes = nullptr;
+    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
+        // Looked up at run time, as older systems lacked it.
+        if (HMODULE oleaut = LoadLibraryW(L"oleaut32.dll")) {
+            using Unregister = HRESULT(WINAPI *)(REFGUID, WORD, WORD, LCID, SYSKIND);
+            auto unregister = reinterpret_cast<Unregister>(
+                reinterpret_cast<void (*)()>(GetProcAddress(oleaut, "UnRegisterTypeLib")));
+            if (unregister)
+                unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                           attributes->lcid, attributes->syskind);
+            FreeLibrary(oleaut);
+        }
+        library->ReleaseTLibAttr(attributes);
+    }
+    library->Release();
+}
+
+} // namespace
+
+HRESULT registerServer() {
+    HRESULT hr = applyOwnScript(RegistryMode::Register);
+    if (FAILED(hr))
+        return hr;
+    return registerTypeLibrary();
+}
+
+void unregisterServer() {
+    applyOwnScript(RegistryMode::Unregister);
+    unregisterTypeLibrary();
+}
+
+} // namespace kestrava
