@@ -6,6 +6,13 @@
 
 namespace playctrl {
 
+namespace {
+// FFmpeg's console messages are no business of the host's.
+struct QuietLog {
+    QuietLog() { av_log_set_level(AV_LOG_QUIET); }
+} quietLog;
+} // namespace
+
 std::string ansiToUtf8(const char *path) {
     int wide = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
     if (wide <= 0)

@@ -198,7 +198,8 @@ void Player::workerLoop() {
 // One round of playback: make sure the next frame is decoded, wait for its time, show it.
 void Player::playStep(std::unique_lock<std::mutex> &lock) {
     int want = nextToShow();
-    if (!pending_ || pending_.number != want) {
+    // Skipped non-reference frames leave gaps, so a later frame than wanted is fine.
+    if (!pending_ || pending_.number < want) {
         lock.unlock();
         bool skip = skipNonReference_;
         decoder_.setSkipNonReference(skip);
@@ -250,13 +251,26 @@ DecodedFrame Player::obtain(int number) {
     index_.waitReady();
     if (number >= index_.count() && index_.count() > 0)
         return {};
-    if (decoder_.lastNumber() + 1 != number)
-        decoder_.seekBefore(number, index_);
-    for (;;) {
+    DecodedFrame frame =
+        decoder_.lastNumber() + 1 == number ? decoder_.next(&index_) : seekAndDecode(number);
+    while (frame && frame.number < number)
+        frame = decoder_.next(&index_);
+    return frame;
+}
+
+// Seeks to a key frame before `number` and returns the first frame decoded there; when the
+// demuxer lands past the frame wanted, an earlier key frame is tried.
+DecodedFrame Player::seekAndDecode(int number) {
+    int target = number;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        decoder_.seekBefore(target, index_);
         DecodedFrame frame = decoder_.next(&index_);
-        if (!frame || frame.number >= number)
+        if (!frame || frame.number <= number)
             return frame;
+        int key = index_.keyAtOrBefore(target);
+        target = key > 0 ? key - 1 : 0;
     }
+    throw EngineError{kDecodeVideo};
 }
 
 DecodedFrame Player::obtainBackward(int number) {
@@ -266,17 +280,14 @@ DecodedFrame Player::obtainBackward(int number) {
     index_.waitReady();
     pending_ = {};
     recent_.clear();
-    decoder_.seekBefore(number, index_);
     int keepFrom = number - static_cast<int>(recentLimit_) + 1;
-    for (;;) {
-        DecodedFrame frame = decoder_.next(&index_);
-        if (!frame)
-            return {};
+    for (DecodedFrame frame = seekAndDecode(number); frame; frame = decoder_.next(&index_)) {
         if (frame.number >= keepFrom && frame.number <= number)
             recent_[frame.number] = frame.clone();
         if (frame.number >= number)
             return frame;
     }
+    return {};
 }
 
 void Player::remember(const DecodedFrame &frame) {
@@ -345,6 +356,8 @@ void Player::play(HWND window) {
             break;
         case Mode::Stopped:
         case Mode::Ended:
+            if (pending_ && pending_.number != 0)
+                pending_ = {};
             shown_ = false;
             currentNumber_ = 0;
             currentMs_ = 0;
@@ -383,6 +396,8 @@ void Player::stop() {
     runOnWorker([&] {
         std::lock_guard<std::mutex> lock(mutex_);
         mode_ = Mode::Stopped;
+        if (pending_ && pending_.number != 0)
+            pending_ = {};
         shown_ = false;
         currentNumber_ = 0;
         currentMs_ = 0;

@@ -91,6 +91,7 @@ class Player {
     // Worker-only helpers.
     DecodedFrame obtain(int number);
     DecodedFrame obtainBackward(int number);
+    DecodedFrame seekAndDecode(int number);
     void present(DecodedFrame frame);
     void showExact(int number);
     void remember(const DecodedFrame &frame);

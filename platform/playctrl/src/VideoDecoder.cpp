@@ -3,6 +3,8 @@
 #include "Errors.h"
 #include "MediaInput.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/mathematics.h>
 }
@@ -92,18 +94,19 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
 }
 
 void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
-    int key = index.count() ? index.keyAtOrBefore(frame) : -1;
+    int key = index.count() ? index.keyAtOrBefore(std::min(frame, index.count() - 1)) : -1;
     bool sought = false;
-    if (key > 0) {
+    if (key >= 0) {
         const IndexEntry &e = index.at(key);
         int64_t ts = e.dts != AV_NOPTS_VALUE ? e.dts : e.pts;
         sought = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
     }
     if (!sought) {
-        // From the very start: always possible, and exact for streams without seek tables.
-        if (av_seek_frame(fmt_.get(), stream_, INT64_MIN, AVSEEK_FLAG_BACKWARD) < 0)
-            avformat_seek_file(fmt_.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE);
+        // Streams without a seek table: back to the first byte, then decode forward.
         key = 0;
+        if (avio_seek(fmt_->pb, 0, SEEK_SET) < 0 ||
+            avformat_seek_file(fmt_.get(), -1, INT64_MIN, 0, INT64_MAX, AVSEEK_FLAG_BYTE) < 0)
+            av_seek_frame(fmt_.get(), stream_, INT64_MIN, AVSEEK_FLAG_ANY);
     }
     avcodec_flush_buffers(codec_.get());
     drained_ = false;

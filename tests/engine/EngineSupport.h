@@ -1,0 +1,133 @@
+// Shared helpers of the engine tests: clip paths, an opened port, a frame recorder for the
+// display callback and a window that counts the end-of-file message.
+#pragma once
+
+#include "PlayM4.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace enginetest {
+
+constexpr DWORD kClipFrames = 150; // every generated clip: 6 s at 25 fps
+constexpr LONG kClipWidth = 320, kClipHeight = 240;
+constexpr UINT kEndMessage = WM_USER + 33;
+
+inline std::string media(const char *name) {
+    const char *dir = std::getenv("KESTRAVA_ENGINE_MEDIA");
+    return std::string(dir ? dir : "media") + "/" + name;
+}
+
+// Pumps this thread's messages until `done` holds or `ms` pass.
+inline bool waitFor(const std::function<bool()> &done, DWORD ms = 10000) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (GetTickCount() - start > ms)
+            return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+struct ShownFrame {
+    LONG port, size, width, height, stamp, type, number;
+};
+
+// Records every display callback; one process-wide instance, as the callback has no context.
+class FrameRecorder {
+  public:
+    static FrameRecorder &instance() {
+        static FrameRecorder recorder;
+        return recorder;
+    }
+    static void CALLBACK onFrame(LONG port, char *data, LONG size, LONG width, LONG height,
+                                 LONG stamp, LONG type, LONG number) {
+        FrameRecorder &r = instance();
+        if (r.delayMs)
+            Sleep(r.delayMs);
+        // Touch the whole buffer: a wrong size faults here.
+        volatile char sum = 0;
+        for (LONG i = 0; i < size; i += 97)
+            sum = static_cast<char>(sum + data[i]);
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.frames.push_back({port, size, width, height, stamp, type, number});
+    }
+    std::vector<ShownFrame> take() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<ShownFrame> out;
+        out.swap(frames);
+        return out;
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return frames.size();
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        frames.clear();
+    }
+    std::mutex mutex;
+    std::vector<ShownFrame> frames;
+    DWORD delayMs = 0;
+};
+
+// A port with a clip opened and its index complete; everything is released on scope exit.
+class OpenClip {
+  public:
+    explicit OpenClip(const char *clip, bool withCallback = true) {
+        FrameRecorder::instance().clear();
+        EXPECT_TRUE(PlayM4_GetPort(&port));
+        std::string path = media(clip);
+        EXPECT_TRUE(PlayM4_SetFileRefCallBack(port, &OpenClip::indexed, 0));
+        EXPECT_TRUE(PlayM4_OpenFile(port, &path[0]))
+            << path << " code " << PlayM4_GetLastError(port);
+        EXPECT_TRUE(waitFor([] { return indexedPorts != 0; }));
+        if (withCallback) {
+            EXPECT_TRUE(PlayM4_SetDisplayCallBack(port, &FrameRecorder::onFrame));
+        }
+    }
+    ~OpenClip() {
+        PlayM4_SetDisplayCallBack(port, nullptr);
+        PlayM4_CloseFile(port);
+        PlayM4_FreePort(port);
+        indexedPorts = 0;
+    }
+    static void CALLBACK indexed(DWORD, DWORD) { ++indexedPorts; }
+    static inline volatile LONG indexedPorts = 0;
+    LONG port = -1;
+};
+
+// A top-level window of the test thread that counts the end-of-file messages it receives.
+class EndWindow {
+  public:
+    EndWindow() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &EndWindow::proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "KestravaEngineTest";
+        RegisterClassA(&wc);
+        hwnd = CreateWindowA("KestravaEngineTest", "engine test", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                             0, 0, 400, 300, nullptr, nullptr, wc.hInstance, nullptr);
+        endMessages = 0;
+    }
+    ~EndWindow() { DestroyWindow(hwnd); }
+    static LRESULT CALLBACK proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == kEndMessage)
+            ++endMessages;
+        return DefWindowProcA(w, msg, wp, lp);
+    }
+    HWND hwnd = nullptr;
+    static inline int endMessages = 0;
+};
+
+} // namespace enginetest

@@ -1,0 +1,163 @@
+#include "EngineSupport.h"
+
+#include <atomic>
+
+using namespace enginetest;
+
+namespace {
+void playFast(LONG port) {
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(PlayM4_Fast(port));
+}
+} // namespace
+
+TEST(Playback, CallbackGetsEveryFrameOnceInOrderAndTheEndIsPostedOnce) {
+    for (const char *clip : {"h264_aac.mp4", "hevc.mkv"}) {
+        SCOPED_TRACE(clip);
+        EndWindow window;
+        OpenClip c(clip);
+        ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+        ASSERT_TRUE(PlayM4_Play(c.port, window.hwnd));
+        playFast(c.port);
+        ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
+        waitFor([] { return false; }, 300); // a second message would arrive now
+        EXPECT_EQ(1, EndWindow::endMessages);
+        EXPECT_FLOAT_EQ(1.0f, PlayM4_GetPlayPos(c.port));
+
+        auto shown = FrameRecorder::instance().take();
+        ASSERT_EQ(kClipFrames, shown.size());
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(static_cast<LONG>(i), shown[i].number);
+            EXPECT_EQ(c.port, shown[i].port);
+            EXPECT_EQ(kClipWidth, shown[i].width);
+            EXPECT_EQ(kClipHeight, shown[i].height);
+            EXPECT_EQ(kClipWidth * kClipHeight * 3 / 2, shown[i].size);
+            EXPECT_EQ(static_cast<LONG>(i * 40), shown[i].stamp);
+            EXPECT_EQ(3, shown[i].type);
+        }
+        EXPECT_TRUE(PlayM4_RefreshPlay(c.port));
+        EXPECT_EQ(0u, FrameRecorder::instance().count()); // a redraw is not a new frame
+    }
+}
+
+TEST(Playback, RunsOnTheClockAtNormalSpeed) {
+    OpenClip c("h264.mp4");
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    Sleep(1000);
+    // About 25 frames in one second; generous bounds, this is not a timing benchmark.
+    DWORD frame = PlayM4_GetCurrentFrameNum(c.port);
+    EXPECT_GT(frame, 10u);
+    EXPECT_LT(frame, 45u);
+    DWORD played = PlayM4_GetPlayedTimeEx(c.port);
+    EXPECT_EQ(frame * 40, played);
+}
+
+TEST(Playback, PauseHoldsAndStopRewinds) {
+    OpenClip c("h264.mp4");
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    ASSERT_TRUE(waitFor([&] { return PlayM4_GetCurrentFrameNum(c.port) >= 5; }));
+    ASSERT_TRUE(PlayM4_Pause(c.port, 1));
+    Sleep(50);
+    DWORD held = PlayM4_GetCurrentFrameNum(c.port);
+    Sleep(300);
+    EXPECT_EQ(held, PlayM4_GetCurrentFrameNum(c.port));
+    ASSERT_TRUE(PlayM4_Pause(c.port, 0));
+    EXPECT_TRUE(waitFor([&] { return PlayM4_GetCurrentFrameNum(c.port) > held; }));
+    // Stepping holds playback; Play resumes from the frame on screen.
+    ASSERT_TRUE(PlayM4_OneByOne(c.port));
+    DWORD stepped = PlayM4_GetCurrentFrameNum(c.port);
+    Sleep(200);
+    EXPECT_EQ(stepped, PlayM4_GetCurrentFrameNum(c.port));
+    FrameRecorder::instance().clear();
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    ASSERT_TRUE(waitFor([] { return FrameRecorder::instance().count() > 0; }));
+    EXPECT_EQ(static_cast<LONG>(stepped + 1), FrameRecorder::instance().take()[0].number);
+
+    ASSERT_TRUE(PlayM4_Stop(c.port));
+    EXPECT_EQ(0u, PlayM4_GetCurrentFrameNum(c.port));
+    EXPECT_EQ(0u, PlayM4_GetPlayedTimeEx(c.port));
+    FrameRecorder::instance().clear();
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    ASSERT_TRUE(waitFor([] { return FrameRecorder::instance().count() > 0; }));
+    EXPECT_EQ(0, FrameRecorder::instance().take()[0].number);
+}
+
+TEST(Playback, SpeedStepsStopAtSixteenTimesEitherWay) {
+    OpenClip c("h264.mp4", false);
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(PlayM4_Fast(c.port));
+    EXPECT_FALSE(PlayM4_Fast(c.port));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_TRUE(PlayM4_Slow(c.port));
+    EXPECT_FALSE(PlayM4_Slow(c.port));
+    EXPECT_TRUE(PlayM4_ThrowBFrameNum(c.port, 2));
+    EXPECT_TRUE(PlayM4_ThrowBFrameNum(c.port, 0));
+}
+
+TEST(Playback, SkippingNonReferenceFramesStillReachesTheEnd) {
+    EndWindow window;
+    OpenClip c("h264.mp4");
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    ASSERT_TRUE(PlayM4_ThrowBFrameNum(c.port, 2));
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    playFast(c.port);
+    ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
+    auto shown = FrameRecorder::instance().take();
+    EXPECT_LT(shown.size(), kClipFrames);
+    for (size_t i = 1; i < shown.size(); ++i)
+        EXPECT_LT(shown[i - 1].number, shown[i].number);
+}
+
+namespace {
+std::atomic<int> inside{0};
+std::atomic<bool> withdrawn{false};
+std::atomic<int> lateCalls{0};
+void CALLBACK slowCallback(LONG, char *, LONG, LONG, LONG, LONG, LONG, LONG) {
+    if (withdrawn)
+        ++lateCalls;
+    ++inside;
+    Sleep(30);
+    --inside;
+}
+
+// Each way of withdrawing the callback returns only after a running call has returned.
+void expectTeardownWaits(const std::function<void(LONG)> &withdraw) {
+    withdrawn = false;
+    lateCalls = 0;
+    LONG port;
+    ASSERT_TRUE(PlayM4_GetPort(&port));
+    std::string path = media("h264.mp4");
+    ASSERT_TRUE(PlayM4_OpenFile(port, &path[0]));
+    ASSERT_TRUE(PlayM4_SetDisplayCallBack(port, &slowCallback));
+    ASSERT_TRUE(PlayM4_Play(port, nullptr));
+    playFast(port);
+    ASSERT_TRUE(waitFor([] { return inside.load() > 0; }));
+    withdraw(port);
+    withdrawn = true;
+    EXPECT_EQ(0, inside.load());
+    Sleep(200);
+    EXPECT_EQ(0, lateCalls.load());
+    PlayM4_FreePort(port);
+}
+} // namespace
+
+TEST(Teardown, NoCallbackRunsAfterWithdrawal) {
+    expectTeardownWaits([](LONG port) { EXPECT_TRUE(PlayM4_SetDisplayCallBack(port, nullptr)); });
+    expectTeardownWaits([](LONG port) { EXPECT_TRUE(PlayM4_CloseFile(port)); });
+    expectTeardownWaits([](LONG port) { EXPECT_TRUE(PlayM4_FreePort(port)); });
+}
+
+TEST(Sound, PlaysOrReportsAMissingDevice) {
+    OpenClip c("h264_aac.mp4", false);
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    if (PlayM4_PlaySound(c.port)) {
+        Sleep(300);
+        EXPECT_TRUE(PlayM4_StopSound());
+    } else {
+        EXPECT_EQ(12u, PlayM4_GetLastError(c.port));
+    }
+    EXPECT_TRUE(PlayM4_SetVolume(c.port, 655 * 40));
+    EXPECT_EQ(655 * 40, PlayM4_GetVolume(c.port));
+    EXPECT_TRUE(PlayM4_StopSound());
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Generates the engine tests' clips into DIR (skips work already done).
+# Every clip: 150 frames of test pattern at 25 fps, a key frame every 25 frames, B-frames on.
+set -euo pipefail
+dir=$1
+mkdir -p "$dir"
+cd "$dir"
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+video=(-f lavfi -i testsrc=size=320x240:rate=25)
+audio=(-f lavfi -i sine=frequency=440:sample_rate=44100 -c:a aac -b:a 64k)
+out=(-frames:v 150 -pix_fmt yuv420p -shortest)
+x264=(-c:v libx264 -preset veryfast -g 25 -keyint_min 25 -sc_threshold 0 -bf 2)
+x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scenecut=0:open-gop=0:bframes=2:log-level=error")
+
+[ -s h264.mp4 ] || ff "${video[@]}" "${x264[@]}" "${out[@]}" h264.mp4
+[ -s h264_aac.mp4 ] || ff "${video[@]}" "${audio[@]}" "${x264[@]}" "${out[@]}" h264_aac.mp4
+[ -s hevc.mkv ] || ff "${video[@]}" "${x265[@]}" "${out[@]}" hevc.mkv
+[ -s hevc_aac.mkv ] || ff "${video[@]}" "${audio[@]}" "${x265[@]}" "${out[@]}" hevc_aac.mkv
+
+# Damaged and foreign files.
+: >empty.mp4
+printf 'This is a text file, not a video.\n%.0s' $(seq 200) >notmedia.mp4
+size=$(stat -c %s h264.mp4)
+head -c $((size / 3)) h264.mp4 >truncated.mp4
+# The same bytes with the container's structure destroyed.
+tr '\000-\377' '\377\000-\376' <h264.mp4 >corrupt.mp4
+echo ready >media.stamp
