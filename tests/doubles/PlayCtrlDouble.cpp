@@ -26,6 +26,7 @@ struct Script {
 struct State {
     std::mutex lock;
     std::vector<DoubleCall> calls;
+    bool recording = true;
     std::map<std::string, Script> scripts;
     float playPos = 0.0f;
     DWORD lastError = 0;
@@ -58,28 +59,34 @@ void copyText(char *target, size_t size, const char *text) {
     target[size - 1] = '\0';
 }
 
+LONG scriptedResult(State &s, const char *function) {
+    Script &script = s.scripts[function];
+    if (script.queued.empty()) {
+        return script.result;
+    }
+    LONG result = script.queued.front();
+    script.queued.pop_front();
+    return result;
+}
+
 // Records the call and returns its scripted result; the caller holds the lock.
 LONG record(State &s, const char *function, std::initializer_list<LONG_PTR> args,
             const char *text = nullptr, const float *real = nullptr) {
-    DoubleCall call = {};
-    call.sequence = Doubles_NextSequence();
-    copyText(call.function, sizeof call.function, function);
-    for (LONG_PTR arg : args) {
-        call.args[call.argCount++] = arg;
+    if (s.recording) {
+        DoubleCall call = {};
+        call.sequence = Doubles_NextSequence();
+        copyText(call.function, sizeof call.function, function);
+        for (LONG_PTR arg : args) {
+            call.args[call.argCount++] = arg;
+        }
+        if (real) {
+            call.hasReal = 1;
+            call.real = *real;
+        }
+        copyText(call.text, sizeof call.text, text);
+        s.calls.push_back(call);
     }
-    if (real) {
-        call.hasReal = 1;
-        call.real = *real;
-    }
-    copyText(call.text, sizeof call.text, text);
-    s.calls.push_back(call);
-    Script &script = s.scripts[function];
-    if (!script.queued.empty()) {
-        LONG result = script.queued.front();
-        script.queued.pop_front();
-        return result;
-    }
-    return script.result;
+    return scriptedResult(s, function);
 }
 
 template <class... Args> LONG call(const char *function, Args... args) {
@@ -336,6 +343,7 @@ void __cdecl PlayCtrlDouble_Reset(void) {
     State &s = state();
     std::lock_guard<std::mutex> hold(s.lock);
     s.calls.clear();
+    s.recording = true;
     s.scripts.clear();
     s.playPos = 0.0f;
     s.lastError = 0;
@@ -399,6 +407,16 @@ void __cdecl PlayCtrlDouble_SetPicture(const BYTE *bytes, DWORD size, DWORD repo
     std::lock_guard<std::mutex> hold(state().lock);
     state().picture.assign(bytes, bytes + (bytes ? size : 0));
     state().reportedPictureSize = reportedSize;
+}
+
+void __cdecl PlayCtrlDouble_ClearCalls(void) {
+    std::lock_guard<std::mutex> hold(state().lock);
+    state().calls.clear();
+}
+
+void __cdecl PlayCtrlDouble_SetRecording(int on) {
+    std::lock_guard<std::mutex> hold(state().lock);
+    state().recording = on != 0;
 }
 
 int __cdecl PlayCtrlDouble_CallCount(void) {

@@ -84,6 +84,12 @@ void __cdecl QorLogDouble_Reset(void) {
     InterlockedExchange(&lastGetLevelSequence, 0);
 }
 
+void __cdecl QorLogDouble_ClearEntries(void) {
+    std::lock_guard<std::mutex> hold(state().lock);
+    state().entries.clear();
+    state().initPaths.clear();
+}
+
 void __cdecl QorLogDouble_SetLevel(int newLevel) {
     InterlockedExchange(&level, newLevel);
 }

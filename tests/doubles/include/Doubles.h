@@ -72,6 +72,10 @@ PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetKeyFrameRecord(const FramePos
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetPicture(const BYTE *bytes, DWORD size,
                                                            DWORD reportedSize);
 
+// Forgets the recorded calls only; scripts, ports and callbacks stay.
+PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_ClearCalls(void);
+// 0 stops recording calls (scripts still apply), for long stress runs; Reset turns it back on.
+PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetRecording(int on);
 PLAYCTRL_DOUBLE_API int __cdecl PlayCtrlDouble_CallCount(void);
 PLAYCTRL_DOUBLE_API int __cdecl PlayCtrlDouble_GetCall(int index, DoubleCall *call);
 PLAYCTRL_DOUBLE_API int __cdecl PlayCtrlDouble_CountCalls(const char *function);
@@ -94,6 +98,8 @@ PLAYCTRL_DOUBLE_API LONG __cdecl PlayCtrlDouble_StopFrameThreads(void);
 
 // Forgets entries and Init calls; threshold 30000; Init returns 0.
 QORLOG_DOUBLE_API void __cdecl QorLogDouble_Reset(void);
+// Forgets the recorded entries and Init calls only.
+QORLOG_DOUBLE_API void __cdecl QorLogDouble_ClearEntries(void);
 QORLOG_DOUBLE_API void __cdecl QorLogDouble_SetLevel(int level);
 QORLOG_DOUBLE_API void __cdecl QorLogDouble_SetInitResult(int result);
 QORLOG_DOUBLE_API void __cdecl QorLogDouble_QueueInitResults(const int *results, int count);
@@ -118,6 +124,12 @@ namespace doubles {
 inline void resetAll() {
     PlayCtrlDouble_Reset();
     QorLogDouble_Reset();
+}
+
+// Forgets what arranging a test recorded, keeping every script.
+inline void clearRecords() {
+    PlayCtrlDouble_ClearCalls();
+    QorLogDouble_ClearEntries();
 }
 
 inline std::vector<DoubleCall> sdkCalls() {

@@ -1,0 +1,30 @@
+#include "LogConfiguration.h"
+
+#include "CData.h"
+#include "QorLog.h"
+
+#include <windows.h>
+
+namespace kestrava {
+
+void configureLog() noexcept {
+    static const char kFileName[] = "log.properties";
+    try {
+        if (CQorLogManager::Init(kFileName) != -1) {
+            return;
+        }
+        char directory[260];
+        const UINT length = GetSystemDirectoryA(directory, sizeof directory);
+        if (length == 0 || length >= sizeof directory) {
+            return; // no system directory, so there is no second path to try
+        }
+        CData path(directory);
+        path += "/";
+        path += kFileName;
+        CQorLogManager::Init(path.c_str());
+    } catch (...) {
+        // Construction of a player goes on without a log configuration.
+    }
+}
+
+} // namespace kestrava
