@@ -1,0 +1,64 @@
+#include "KestravaCOM.h"
+
+#include "AnalysisRegistry.h"
+#include "LogConfiguration.h"
+#include "LogStatement.h"
+#include "SdkWrappers.h"
+
+KestravaCOM::KestravaCOM()
+    : renderWindow(-1), speedLevel(0), fileName(), playState(Closed), registered_(false) {
+    kestrava::configureLog();
+}
+
+KestravaCOM::~KestravaCOM() {
+    // A registered subscriber must leave the registry before this record dies, and its file
+    // and port must not outlive the object.
+    if (registered_) {
+        releaseFile(true);
+    } else if (port != -1) {
+        SdkFreePort(port);
+        port = -1;
+    }
+}
+
+void CALLBACK KestravaCOM::OnFileRefDone(DWORD, DWORD) {}
+
+void KestravaCOM::ThrowBFrames(DWORD count) noexcept {
+    SdkThrowBFrameNum(port, count);
+}
+
+void KestravaCOM::CheckFileLength() noexcept {
+    if (SdkGetFileTime(port) == 0) {
+        LOG_STATEMENT(CQorLog::WARN_LEVEL, "File seconds is zero");
+    }
+}
+
+int KestravaCOM::releaseFile(bool evenIfCloseFails) noexcept {
+    if (playState != Stopped) {
+        static_cast<IBaseFilePlay *>(this)->Stop();
+    }
+    const int closed = SdkCloseFile(port);
+    if (closed != 0 && !evenIfCloseFails) {
+        return closed;
+    }
+    SdkSetDisplayCallBack(port, nullptr);
+    // After remove returns, no SDK thread is inside or will enter this object's host callback.
+    if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {
+        registry->remove(this);
+    }
+    registered_ = false;
+    playState = Closed;
+    SdkFreePort(port);
+    port = -1;
+    return closed;
+}
+
+HRESULT KestravaCOM::Convert(BSTR, BSTR, LONG) {
+    return S_OK;
+}
+
+HRESULT KestravaCOM::SetAnalyzeCallBack(LONG pCallback, LONG userdata, LONG reversedValue) {
+    setCallback(reinterpret_cast<AnalysisCallback>(static_cast<LONG_PTR>(pCallback)), userdata,
+                reversedValue);
+    return S_OK;
+}

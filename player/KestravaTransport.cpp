@@ -1,0 +1,211 @@
+// IBaseFilePlay: open and close, transport, sound, speed, position and volume.
+#include "KestravaCOM.h"
+
+#include "AnalysisRegistry.h"
+#include "AnsiText.h"
+#include "SdkWrappers.h"
+
+#include <cmath>
+#include <climits>
+#include <string>
+
+namespace {
+
+constexpr UINT kFileEndMessage = WM_USER + 33; // 1057, posted by the SDK to the client's window
+
+HWND windowHandle(LONG window) {
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(window));
+}
+
+HRESULT statusOf(int wrapperResult) {
+    return wrapperResult == 0 ? S_OK : S_FALSE;
+}
+
+bool isPercent(int value) {
+    return value > 0 && value <= 100;
+}
+
+// The single-precision value nearest percent / 100, decided exactly: a float times 100 is exact
+// in double, so the candidates' distances compare without rounding.
+float fractionOf(int percent) {
+    const float guess = static_cast<float>(percent / 100.0);
+    float best = guess;
+    for (float candidate : {std::nextafter(guess, -1.0f), std::nextafter(guess, 2.0f)}) {
+        if (std::fabs(static_cast<double>(candidate) * 100.0 - percent) <
+            std::fabs(static_cast<double>(best) * 100.0 - percent)) {
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
+    try {
+        if (port == -1) {
+            SdkGetPort(&port);
+        }
+        {
+            std::string ansi;
+            toAnsi(path, ansi); // an unconvertible path stays empty and fails to open
+            fileName = ansi.c_str();
+        }
+        renderWindow = hWnd;
+        SdkSetFileEndMsg(port, windowHandle(renderWindow), kFileEndMessage);
+        SdkSetFileRefCallBack(
+            port, &KestravaCOM::OnFileRefDone,
+            static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(static_cast<IBaseFilePlay *>(this))));
+        SdkSetDisplayCallBack(port, &onDisplayFrame);
+        if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {
+            registry->add(this);
+            registered_ = true;
+        }
+        if (SdkOpenFile(port, fileName.c_str()) != 0) {
+            fileName = "";
+            return S_FALSE;
+        }
+        CheckFileLength();
+        if (playState == Closed) {
+            playState = Stopped; // an open file is closed by CloseFile even if never played
+        }
+        return S_OK;
+    } catch (...) {
+        return S_FALSE;
+    }
+}
+
+HRESULT KestravaCOM::CloseFile() {
+    try {
+        if (playState == Closed) {
+            return S_OK;
+        }
+        return statusOf(releaseFile(false));
+    } catch (...) {
+        return S_FALSE;
+    }
+}
+
+HRESULT KestravaCOM::Play() {
+    switch (playState) {
+    case Playing:
+        return S_OK;
+    case Paused:
+        SdkPause(port, 0);
+        playState = Playing;
+        return S_OK;
+    case Stepping:
+        SdkPlay(port, windowHandle(renderWindow));
+        speedLevel = 0;
+        playState = Playing;
+        return S_OK;
+    default: // Closed, Stopped
+        speedLevel = 0;
+        ThrowBFrames(0);
+        if (SdkPlay(port, windowHandle(renderWindow)) != 0) {
+            return S_FALSE;
+        }
+        playState = Playing;
+        SdkRefreshPlay(port);
+        SdkPlaySound(port);
+        return S_OK;
+    }
+}
+
+HRESULT KestravaCOM::Pause() {
+    if (playState != Playing) {
+        return S_OK;
+    }
+    if (SdkPause(port, 1) != 0) {
+        return S_FALSE;
+    }
+    playState = Paused;
+    return S_OK;
+}
+
+HRESULT KestravaCOM::Stop() {
+    if (playState == Stopped) {
+        return S_OK;
+    }
+    SdkStopSound();
+    if (SdkStop(port) != 0) {
+        return S_FALSE;
+    }
+    playState = Stopped;
+    return S_OK;
+}
+
+HRESULT KestravaCOM::Tune() {
+    return statusOf(SdkPlaySound(port));
+}
+
+HRESULT KestravaCOM::Mute() {
+    return statusOf(SdkStopSound());
+}
+
+HRESULT KestravaCOM::Fast() {
+    if (SdkFast(port) != 0) {
+        return S_FALSE;
+    }
+    ++speedLevel;
+    if (speedLevel > 0) {
+        ThrowBFrames(2);
+    }
+    return S_OK;
+}
+
+HRESULT KestravaCOM::Slow() {
+    if (SdkSlow(port) != 0) {
+        return S_FALSE;
+    }
+    --speedLevel;
+    if (speedLevel <= 0) {
+        ThrowBFrames(0);
+    }
+    return S_OK;
+}
+
+HRESULT KestravaCOM::SetPlayPos(int nPencent) {
+    if (!isPercent(nPencent)) {
+        return S_FALSE;
+    }
+    return statusOf(SdkSetPlayPos(port, fractionOf(nPencent)));
+}
+
+HRESULT KestravaCOM::SetVolume(int nPercent) {
+    if (!isPercent(nPercent)) {
+        return S_FALSE;
+    }
+    return statusOf(SdkSetVolume(port, static_cast<WORD>(nPercent * 655)));
+}
+
+HRESULT KestravaCOM::get_PlayPos(LONG *pVal) {
+    if (!pVal) {
+        return E_POINTER;
+    }
+    const double percent = static_cast<double>(SdkGetPlayPos(port)) * 100.0;
+    // Truncated toward zero; values no LONG can hold are pinned instead of undefined.
+    if (std::isnan(percent)) {
+        *pVal = 0;
+    } else if (percent >= 2147483647.0) {
+        *pVal = LONG_MAX;
+    } else if (percent <= -2147483648.0) {
+        *pVal = LONG_MIN;
+    } else {
+        *pVal = static_cast<LONG>(percent);
+    }
+    return S_OK;
+}
+
+HRESULT KestravaCOM::get_Volume(LONG *pVal) {
+    if (!pVal) {
+        return E_POINTER;
+    }
+    const unsigned volume = SdkGetVolume(port);
+    *pVal = static_cast<LONG>(volume * 100u / 65535u);
+    return S_OK;
+}
+
+HRESULT KestravaCOM::RefreshPlay() {
+    return statusOf(SdkRefreshPlay(port));
+}

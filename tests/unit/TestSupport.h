@@ -1,0 +1,80 @@
+// Shared by the unit tests: a concrete player object, the doubles' fixture, and expectation
+// helpers that report the caller's line.
+#ifndef KESTRAVA_TESTS_UNIT_TESTSUPPORT_H
+#define KESTRAVA_TESTS_UNIT_TESTSUPPORT_H
+
+#include "Doubles.h"
+#include "KestravaCOM.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// The player object made concrete without a COM server: plain reference count, no late binding.
+class TestPlayer : public KestravaCOM {
+  public:
+    STDMETHODIMP QueryInterface(REFIID, void **object) override {
+        if (object) {
+            *object = nullptr;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override { return --references_; }
+    HRESULT dispatchTypeInfoCount(REFIID, UINT *) override { return E_NOTIMPL; }
+    HRESULT dispatchTypeInfo(REFIID, UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    HRESULT dispatchIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT dispatchInvoke(REFIID, IDispatch *, DISPID, LCID, WORD, DISPPARAMS *, VARIANT *,
+                           EXCEPINFO *, UINT *) override {
+        return E_NOTIMPL;
+    }
+
+    PlayState state() const { return playState; }
+    LONG speed() const { return speedLevel; }
+    LONG window() const { return renderWindow; }
+    std::string path() const { return fileName.c_str(); }
+    LONG sdkPort() const { return port; }
+
+  private:
+    ULONG references_ = 1;
+};
+
+// A BSTR owned for one test.
+class Bstr {
+  public:
+    explicit Bstr(const wchar_t *text) : value_(SysAllocString(text)) {}
+    ~Bstr() { SysFreeString(value_); }
+    Bstr(const Bstr &) = delete;
+    Bstr &operator=(const Bstr &) = delete;
+    operator BSTR() const { return value_; }
+
+  private:
+    BSTR value_;
+};
+
+// Every test starts from fresh doubles: all SDK calls succeed, threshold 30000.
+class DoublesTest : public ::testing::Test {
+  protected:
+    void SetUp() override { doubles::resetAll(); }
+    void TearDown() override { PlayCtrlDouble_StopFrameThreads(); }
+};
+
+void expectSdkCalls(const char *file, int line, const std::vector<std::string> &expected);
+#define EXPECT_SDK_CALLS(...) expectSdkCalls(__FILE__, __LINE__, __VA_ARGS__)
+
+// Texts of the log entries, in order, and their levels.
+std::vector<std::string> logTexts();
+void expectLog(const char *file, int line,
+               const std::vector<std::pair<int, std::string>> &expected);
+#define EXPECT_LOG(...) expectLog(__FILE__, __LINE__, __VA_ARGS__)
+
+// A pointer argument as the double records it.
+template <class T> std::string arg(T *pointer) {
+    return std::to_string(reinterpret_cast<LONG_PTR>(pointer));
+}
+
+#endif
