@@ -69,9 +69,7 @@ BOOL WINAPI PlayM4_GetPort(LONG *port) {
 
 BOOL WINAPI PlayM4_FreePort(LONG port) {
     try {
-        std::shared_ptr<Player> player = releasePort(port);
-        if (player->isOpen())
-            player->close();
+        releasePort(port);
         setLastError(port, kNoError);
         return TRUE;
     } catch (...) {

@@ -23,9 +23,13 @@ Player::Player(LONG port) : port_(port) {}
 
 Player::~Player() {
     try {
-        close();
+        if (open_)
+            close();
     } catch (...) {
     }
+    // Only reachable if the last reference went away on the worker itself.
+    if (worker_.joinable())
+        worker_.detach();
 }
 
 std::unique_lock<std::mutex> Player::enterApi() {
@@ -188,7 +192,14 @@ void Player::workerLoop() {
             wake_.wait(lock);
             continue;
         }
-        playStep(lock);
+        try {
+            playStep(lock);
+        } catch (...) {
+            // A frame that cannot be shown ends playback rather than the host process.
+            if (!lock.owns_lock())
+                lock.lock();
+            mode_ = Mode::Ended;
+        }
     }
     // Release a caller still waiting for a command.
     commandDone_ = true;
@@ -251,10 +262,19 @@ DecodedFrame Player::obtain(int number) {
     index_.waitReady();
     if (number >= index_.count() && index_.count() > 0)
         return {};
-    DecodedFrame frame =
-        decoder_.lastNumber() + 1 == number ? decoder_.next(&index_) : seekAndDecode(number);
-    while (frame && frame.number < number)
-        frame = decoder_.next(&index_);
+    if (decoder_.lastNumber() + 1 == number) {
+        DecodedFrame frame = decoder_.next(&index_);
+        while (frame && frame.number < number)
+            frame = decoder_.next(&index_);
+        return frame;
+    }
+    // Frames decoded on the way to the target are kept: stepping back from it costs nothing.
+    recent_.clear();
+    const int keepFrom = number - static_cast<int>(recentLimit_) + 1;
+    DecodedFrame frame = seekAndDecode(number);
+    for (; frame && frame.number < number; frame = decoder_.next(&index_))
+        if (frame.number >= keepFrom)
+            recent_[frame.number] = frame.clone();
     return frame;
 }
 

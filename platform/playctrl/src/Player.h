@@ -144,7 +144,7 @@ class Player {
     std::map<int, DecodedFrame> recent_; // decoded frames around the current one
     size_t recentLimit_ = 16;
     std::thread worker_;
-    std::thread::id workerId_;
+    std::atomic<std::thread::id> workerId_{};
 };
 
 } // namespace playctrl

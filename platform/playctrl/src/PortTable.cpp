@@ -26,12 +26,15 @@ LONG acquirePort() {
 }
 
 std::shared_ptr<Player> releasePort(LONG port) {
-    if (port < 0 || port >= kPortCount)
-        throw EngineError{kParameterInvalid};
+    std::shared_ptr<Player> player = playerOf(port);
+    // Closing first: it refuses on the engine's own threads, and the port stays allocated.
+    if (player->isOpen())
+        player->close();
     std::lock_guard<std::mutex> lock(tableMutex);
-    if (!players[port])
+    if (players[port] != player)
         throw EngineError{kOrderIncorrect};
-    return std::move(players[port]);
+    players[port].reset();
+    return player;
 }
 
 std::shared_ptr<Player> playerOf(LONG port) {

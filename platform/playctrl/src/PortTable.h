@@ -15,7 +15,7 @@ constexpr LONG kPortCount = 32;
 
 // Lowest free port, or -1.
 LONG acquirePort();
-// Removes the player from the table; the caller closes it outside the table's lock.
+// Closes the port's file and frees the port.
 std::shared_ptr<Player> releasePort(LONG port);
 // The player of an allocated port. Throws kParameterInvalid or kOrderIncorrect.
 std::shared_ptr<Player> playerOf(LONG port);

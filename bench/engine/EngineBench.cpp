@@ -1,0 +1,127 @@
+// Engine benchmarks on one clip, each a ratio of two figures taken in the same run.
+// Usage: bench_engine CLIP [NATIVE_DECODE_MS]
+//   NATIVE_DECODE_MS: the native `ffmpeg -f null` decode time of CLIP, measured just before.
+#include "PlayM4.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+double nowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+volatile LONG indexed = 0;
+void CALLBACK onIndexed(DWORD, DWORD) {
+    indexed = 1;
+}
+
+LONG openClip(const char *clip) {
+    LONG port = -1;
+    if (!PlayM4_GetPort(&port))
+        return -1;
+    indexed = 0;
+    PlayM4_SetFileRefCallBack(port, &onIndexed, 0);
+    std::string path = clip;
+    if (!PlayM4_OpenFile(port, &path[0])) {
+        std::fprintf(stderr, "open failed: code %lu\n", PlayM4_GetLastError(port));
+        PlayM4_FreePort(port);
+        return -1;
+    }
+    while (!indexed)
+        Sleep(1);
+    return port;
+}
+
+DWORD keyAtOrBefore(LONG port, DWORD frame) {
+    FramePosition pos = {};
+    PlayM4_GetKeyFramePos(port, frame, 1, &pos);
+    return static_cast<DWORD>(pos.frameNum);
+}
+
+// Time of one seek, after a seek elsewhere so that nothing decoded earlier helps it.
+double timedSeek(LONG port, DWORD frame, DWORD elsewhere) {
+    PlayM4_SetCurrentFrameNum(port, elsewhere);
+    double start = nowMs();
+    PlayM4_SetCurrentFrameNum(port, frame);
+    return nowMs() - start;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::printf("bench_engine: needs a clip; run bench/engine/run.sh\n");
+        return 0;
+    }
+    const char *clip = argv[1];
+    const double nativeMs = argc > 2 ? std::atof(argv[2]) : 0.0;
+
+    // 1. Decoding every frame through the engine, no window and no callback.
+    LONG port = openClip(clip);
+    if (port < 0)
+        return 1;
+    const DWORD total = PlayM4_GetFileTotalFrames(port);
+    LONG width = 0, height = 0;
+    PlayM4_GetPictureSize(port, &width, &height);
+    double start = nowMs();
+    DWORD decoded = 0;
+    while (PlayM4_OneByOne(port))
+        ++decoded;
+    const double engineMs = nowMs() - start;
+    std::printf("clip: %ldx%ld, %lu frames\n", width, height, total);
+    std::printf("decode through the engine: %lu frames in %.0f ms (%.1f fps)\n", decoded, engineMs,
+                decoded * 1000.0 / engineMs);
+    if (nativeMs > 0)
+        std::printf("decode with native ffmpeg -f null: %.0f ms; engine/native ratio %.2f "
+                    "(target <= 1.5)\n",
+                    nativeMs, engineMs / nativeMs);
+
+    // 2. Frame-accurate seek to random frames vs a seek that only lands on key frames.
+    std::mt19937 random(20261207);
+    const int seeks = 20;
+    double exactMs = 0, keyMs = 0;
+    for (int i = 0; i < seeks; ++i) {
+        DWORD frame = random() % total;
+        DWORD elsewhere = (frame + total / 2) % total;
+        exactMs += timedSeek(port, frame, elsewhere);
+        keyMs += timedSeek(port, keyAtOrBefore(port, frame), elsewhere);
+    }
+    std::printf("seek to a random frame: %.1f ms; to its key frame only: %.1f ms; ratio %.2f\n",
+                exactMs / seeks, keyMs / seeks, exactMs / keyMs);
+
+    // 3. Ten steps back inside a group vs ten seeks to the same frames.
+    DWORD key = keyAtOrBefore(port, total / 2);
+    DWORD from = std::min(total - 1, key + 20);
+    double stepMs = 0, seekMs = 0;
+    const int rounds = 3;
+    for (int r = 0; r < rounds; ++r) {
+        PlayM4_SetCurrentFrameNum(port, 0);
+        PlayM4_SetCurrentFrameNum(port, from);
+        start = nowMs();
+        for (int i = 0; i < 10; ++i)
+            PlayM4_OneByOneBack(port);
+        stepMs += nowMs() - start;
+        for (int i = 1; i <= 10; ++i)
+            seekMs += timedSeek(port, from - i, 0);
+    }
+    std::printf("ten steps back inside a group: %.1f ms; ten seeks: %.1f ms; ratio %.1fx "
+                "(target >= 5x)\n",
+                stepMs / rounds, seekMs / rounds, seekMs / stepMs);
+    PlayM4_FreePort(port);
+    return 0;
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Engine benchmarks: makes a 1080p H.264 clip, times the native ffmpeg decode of it, then runs
+# bench_engine under Wine, which reports every figure as a ratio from this same run.
+# Usage: bench/engine/run.sh [BUILD_DIR]   (default: build; must be built already)
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+build="$(cd "${1:-$top/build}" && pwd)"
+media="$build/bench-media"
+clip="$media/bench-1080p.mp4"
+mkdir -p "$media"
+if [ ! -s "$clip" ]; then
+  ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 \
+    -frames:v 300 -pix_fmt yuv420p -c:v libx264 -preset veryfast -g 50 -bf 2 "$clip"
+fi
+# Best of three, like the engine's figure it is compared with (warm file cache).
+native=""
+for _ in 1 2 3; do
+  s=$(date +%s%N)
+  ffmpeg -nostdin -hide_banner -loglevel error -i "$clip" -f null -
+  e=$(date +%s%N)
+  t=$(((e - s) / 1000000))
+  if [ -z "$native" ] || [ "$t" -lt "$native" ]; then native=$t; fi
+done
+"$build/wine-run.sh" "$build/bin/bench_engine.exe" "Z:$clip" "$native"
