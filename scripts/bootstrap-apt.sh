@@ -8,6 +8,7 @@ packages=(
   binutils-mingw-w64-i686 libwine-dev wine wine32:i386 xvfb xauth
   cmake ninja-build ffmpeg googletest nasm dpkg-dev pkg-config
   clang-format imagemagick python3
+  clang libclang-rt-14-dev
 )
 
 need_install=0
