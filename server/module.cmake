@@ -7,7 +7,7 @@ target_include_directories(kestrava_registry PUBLIC ${_server})
 target_link_libraries(kestrava_registry PUBLIC advapi32)
 
 # The whole winpthread archive would bring its own VERSIONINFO into the module beside ours;
-# linking only the members the module uses keeps one version block.
+# a plain static link takes only the members the module uses, and keeps one version block.
 string(REPLACE "-Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic"
        "-static" CMAKE_SHARED_LINKER_FLAGS
        "${CMAKE_SHARED_LINKER_FLAGS}")
@@ -20,14 +20,8 @@ set_target_properties(Kestrava PROPERTIES
   OUTPUT_NAME Kestrava PREFIX "" SUFFIX .DLL
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_dependencies(Kestrava kestrava_idl_gen)
-target_link_libraries(Kestrava PRIVATE kestrava_registry kestrava_idl ole32 oleaut32 uuid)
-if(TARGET kestrava_player)
-  target_link_libraries(Kestrava PRIVATE kestrava_player)
-else()
-  # Until the player class exists, a stand-in of the same shape lets the server build and test.
-  target_include_directories(Kestrava PRIVATE ${CMAKE_SOURCE_DIR}/tests/com/standin
-                                              ${CMAKE_SOURCE_DIR}/player)
-endif()
+target_link_libraries(Kestrava PRIVATE kestrava_player kestrava_registry kestrava_idl ole32 oleaut32
+                                       uuid)
 # windres finds TYPELIB and REGISTRY files through the include path.
 get_filename_component(_tlb_dir ${KESTRAVA_TLB} DIRECTORY)
 target_include_directories(Kestrava PRIVATE ${_tlb_dir} ${_server})
