@@ -98,7 +98,9 @@ void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
     bool sought = false;
     if (key >= 0) {
         const IndexEntry &e = index.at(key);
-        int64_t ts = e.dts != AV_NOPTS_VALUE ? e.dts : e.pts;
+        // The key frame's own display time: every demuxer's seek table holds key frames at or
+        // before it, and the next key frame only later, so the seek lands on this one.
+        int64_t ts = e.pts;
         sought = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
     }
     if (!sought) {
