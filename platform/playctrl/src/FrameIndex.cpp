@@ -41,7 +41,7 @@ void FrameIndex::build(std::string path, int stream, std::function<void()> onDon
                 int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
                              : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                           : counter;
-                packets.push_back({ts, pkt->dts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+                packets.push_back({ts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
                 ++counter;
             }
             av_packet_unref(pkt.get());

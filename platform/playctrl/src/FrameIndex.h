@@ -15,7 +15,6 @@ namespace playctrl {
 
 struct IndexEntry {
     int64_t pts; // display time stamp in the stream's time base
-    int64_t dts; // decode time stamp of the same packet, for seeking to a key frame
     int64_t pos; // byte position of the packet, -1 if unknown
     bool key;
 };
