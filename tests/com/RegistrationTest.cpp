@@ -157,6 +157,33 @@ std::wstring copyComponentTo(const std::wstring &folderName) {
     return folder + L"Kestrava.DLL";
 }
 
+// Rewrites one resource of a copied module.
+bool patchResource(const std::wstring &module, const wchar_t *type, WORD id, const void *data,
+                   DWORD size) {
+    HANDLE update = BeginUpdateResourceW(module.c_str(), FALSE);
+    if (!update)
+        return false;
+    BOOL ok = UpdateResourceW(update, type, MAKEINTRESOURCEW(id),
+                              MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
+                              const_cast<void *>(data), size);
+    return EndUpdateResourceW(update, !ok) && ok;
+}
+
+const char kNotALibrary[] = "not a type library";
+
+std::wstring folderOf(const std::wstring &path) {
+    return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+// The type library widl built, as a Windows path.
+std::wstring builtTypeLibrary() {
+    std::string unixPath = KESTRAVA_TLB_PATH;
+    std::wstring path = L"Z:";
+    for (char c : unixPath)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return path;
+}
+
 class Registration : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -264,4 +291,48 @@ TEST_F(Registration, AThousandRoundsLeaveTheRegistryAsTheyFoundIt) {
         if (!after.count(entry.first))
             ADD_FAILURE() << "removed: " << narrow(entry.first);
     EXPECT_EQ(before.size(), after.size());
+}
+
+TEST_F(Registration, TypeLibraryFallsBackToTheTlbBesideTheModule) {
+    std::wstring path = copyComponentTo(L"tlb fallback");
+    ASSERT_TRUE(patchResource(path, L"TYPELIB", 1, kNotALibrary, sizeof kNotALibrary));
+    std::wstring tlb = folderOf(path) + L"Kestrava.tlb";
+    ASSERT_TRUE(CopyFileW(builtTypeLibrary().c_str(), tlb.c_str(), FALSE));
+    {
+        Server copy(path);
+        ASSERT_TRUE(copy.loaded());
+        ASSERT_EQ(S_OK, copy.registerServer());
+        EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\0\\win32", L"", tlb));
+        EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT, kClsidKey + L"\\InprocServer32", L"", path));
+        EXPECT_EQ(S_OK, copy.unregisterServer());
+    }
+    EXPECT_TRUE(nothingOfOursRemains());
+    DeleteFileW(tlb.c_str());
+}
+
+TEST_F(Registration, MissingTypeLibraryFailsAfterTheScriptWasApplied) {
+    std::wstring path = copyComponentTo(L"no tlb");
+    ASSERT_TRUE(patchResource(path, L"TYPELIB", 1, kNotALibrary, sizeof kNotALibrary));
+    DeleteFileW((folderOf(path) + L"Kestrava.tlb").c_str());
+    {
+        Server copy(path);
+        ASSERT_TRUE(copy.loaded());
+        EXPECT_TRUE(FAILED(copy.registerServer()));
+        EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT, kClsidKey + L"\\InprocServer32", L"", path));
+        EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+        EXPECT_EQ(S_OK, copy.unregisterServer());
+    }
+    EXPECT_TRUE(nothingOfOursRemains());
+}
+
+TEST_F(Registration, MalformedScriptWritesNothingAndRegistersNoLibrary) {
+    std::wstring path = copyComponentTo(L"bad script");
+    const char script[] = "HKCR { Kestrava.KestravaCOM = s 'KestravaCOM Class' { CLSID = s 'x' ";
+    ASSERT_TRUE(patchResource(path, L"REGISTRY", 101, script, sizeof script - 1));
+    {
+        Server copy(path);
+        ASSERT_TRUE(copy.loaded());
+        EXPECT_EQ(DISP_E_EXCEPTION, copy.registerServer());
+    }
+    EXPECT_TRUE(nothingOfOursRemains());
 }
