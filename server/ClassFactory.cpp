@@ -3,6 +3,7 @@
 #include "KestravaClass.h"
 #include "Module.h"
 
+#include <atomic>
 #include <new>
 
 namespace kestrava {
@@ -55,6 +56,8 @@ class ClassFactory final : public IClassFactory {
             return CLASS_E_NOAGGREGATION;
         try {
             return creator_(outer, iid, object);
+        } catch (const std::bad_alloc &) {
+            return E_OUTOFMEMORY;
         } catch (...) {
             return E_UNEXPECTED;
         }
@@ -75,7 +78,7 @@ class ClassFactory final : public IClassFactory {
 };
 
 // Written once under classObjectLock; read without it after the first test.
-IUnknown *volatile classObject = nullptr;
+std::atomic<IUnknown *> classObject{nullptr};
 
 } // namespace
 
@@ -85,24 +88,22 @@ HRESULT getClassObject(REFCLSID clsid, REFIID iid, void **object) {
     *object = nullptr;
     if (!IsEqualCLSID(clsid, CLSID_KestravaCOM))
         return CLASS_E_CLASSNOTAVAILABLE;
-    if (!classObject) {
+    if (!classObject.load(std::memory_order_acquire)) {
         ModuleLockGuard guard(module::classObjectLock());
-        if (!classObject) {
+        if (!classObject.load(std::memory_order_relaxed)) {
             ClassFactory *factory = new (std::nothrow) ClassFactory(&createKestravaObject);
             if (!factory)
                 return E_OUTOFMEMORY;
             IUnknown *unknown = nullptr;
             factory->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown));
-            MemoryBarrier();
-            classObject = unknown;
+            classObject.store(unknown, std::memory_order_release);
         }
     }
-    return classObject->QueryInterface(iid, object);
+    return classObject.load(std::memory_order_acquire)->QueryInterface(iid, object);
 }
 
 void releaseClassObject() {
-    IUnknown *factory = classObject;
-    classObject = nullptr;
+    IUnknown *factory = classObject.exchange(nullptr);
     if (factory)
         factory->Release();
 }

@@ -10,6 +10,7 @@
 #include <Kestrava.h>
 
 #include <new>
+#include <stdexcept>
 
 namespace kestrava {
 
@@ -72,7 +73,13 @@ template <class Player> class ObjectCore : public Player {
     }
 
   private:
-    static TypeInfoCache *cache(REFIID itf) { return TypeInfoCache::forInterface(itf); }
+    // Every interface of the map has a record; anything else is a programming error.
+    static TypeInfoCache *cache(REFIID itf) {
+        TypeInfoCache *record = TypeInfoCache::forInterface(itf);
+        if (!record)
+            throw std::logic_error("interface without type information");
+        return record;
+    }
 };
 
 // An object on its own: one plain counter, since the apartment model serialises its calls.

@@ -5,7 +5,10 @@
 #include <Doubles.h>
 #include <ocidl.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
+#include <vector>
 
 using comtest::ComPtr;
 using comtest::Server;
@@ -293,4 +296,60 @@ TEST_F(Module, TenThousandObjectsLeaveNoLockAndNoMemoryBehind) {
     EXPECT_EQ(S_OK, server.canUnloadNow());
     // 20,000 objects: even a 16-byte leak each would show as 320 KB.
     EXPECT_LT(after - before, 128 * 1024) << "heap grew by " << (after - before);
+}
+
+// Threads that start together, each running `body(index)`.
+template <class Body> void runTogether(int threads, Body body) {
+    std::atomic<int> waiting{threads};
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i)
+        pool.emplace_back([&, i] {
+            --waiting;
+            while (waiting.load() > 0)
+                std::this_thread::yield();
+            body(i);
+        });
+    for (std::thread &t : pool)
+        t.join();
+}
+
+TEST_F(Module, ConcurrentFirstRequestsShareOneClassObject) {
+    constexpr int kThreads = 8;
+    std::vector<IUnknown *> seen(kThreads, nullptr);
+    runTogether(kThreads, [&](int i) {
+        server.getClassObject(CLSID_KestravaCOM, IID_IUnknown, reinterpret_cast<void **>(&seen[i]));
+    });
+    for (IUnknown *factory : seen) {
+        EXPECT_EQ(seen[0], factory);
+        if (factory)
+            factory->Release();
+    }
+    EXPECT_EQ(S_OK, server.canUnloadNow());
+}
+
+TEST_F(Module, ConcurrentFirstLateBindingLoadsOneTypeInformation) {
+    ASSERT_EQ(S_OK, server.registerServer());
+    constexpr int kThreads = 8;
+    std::vector<ITypeInfo *> seen(kThreads, nullptr);
+    std::vector<DISPID> ids(kThreads, 0);
+    runTogether(kThreads, [&](int i) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            ComPtr<IFileInfo> object = server.create<IFileInfo>(IID_IFileInfo);
+            if (object) {
+                LPOLESTR name = const_cast<LPOLESTR>(L"PictureSize");
+                object->GetIDsOfNames(IID_NULL, &name, 1, 0, &ids[i]);
+                object->GetTypeInfo(0, 0, &seen[i]);
+            }
+        }
+        CoUninitialize();
+    });
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(9, ids[i]);
+        EXPECT_NE(nullptr, seen[i]);
+        EXPECT_EQ(seen[0], seen[i]);
+        if (seen[i])
+            seen[i]->Release();
+    }
+    EXPECT_EQ(S_OK, server.canUnloadNow());
 }
