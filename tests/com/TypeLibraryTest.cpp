@@ -261,22 +261,6 @@ TEST_F(TypeLibrary, EveryInterfaceMatchesItsTable) {
         checkInterface(library.get(), expected);
 }
 
-TEST_F(TypeLibrary, DispatchViewOffersTheSameMembersByDispid) {
-    // Late-bound clients read the dispatch side: each member's name and kind by DISPID.
-    for (const Interface &expected : expectedInterfaces()) {
-        SCOPED_TRACE(narrow(expected.name));
-        ComPtr<ITypeInfo> dispatch;
-        ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(*expected.iid, dispatch.out()));
-        ComPtr<ITypeComp> comp;
-        for (const Member &member : expected.members) {
-            MEMBERID id = MEMBERID_NIL;
-            LPOLESTR name = const_cast<LPOLESTR>(member.name);
-            ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(&name, 1, &id)) << narrow(member.name);
-            EXPECT_EQ(member.id, id) << narrow(member.name);
-        }
-    }
-}
-
 // ---- The module's other resources ----
 
 namespace {
