@@ -132,3 +132,20 @@ TEST(Stepping, ForwardFromOpenAndTheEnds) {
         numbers.push_back(f.number);
     EXPECT_EQ((std::vector<LONG>{0, 1, 0, 149}), numbers);
 }
+
+TEST(Containers, SameStreamGivesTheSameFramesInEveryContainer) {
+    for (const char *clip : {"h264.ts", "h264.mkv", "h264.264", "hevc.mp4"}) {
+        SCOPED_TRACE(clip);
+        OpenClip c(clip);
+        EXPECT_EQ(kClipFrames, PlayM4_GetFileTotalFrames(c.port));
+        EXPECT_EQ(50u, keyAtOrBefore(c.port, 60));
+        for (DWORD n : {60u, 7u, 149u, 26u}) {
+            ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n))
+                << n << " code " << PlayM4_GetLastError(c.port);
+            EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
+        }
+        auto shown = FrameRecorder::instance().take();
+        ASSERT_EQ(4u, shown.size());
+        EXPECT_EQ(26, shown[3].number);
+    }
+}

@@ -17,6 +17,12 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
 [ -s hevc.mkv ] || ff "${video[@]}" "${x265[@]}" "${out[@]}" hevc.mkv
 [ -s hevc_aac.mkv ] || ff "${video[@]}" "${audio[@]}" "${x265[@]}" "${out[@]}" hevc_aac.mkv
 
+# The same H.264 stream in other containers, and bare.
+[ -s h264.ts ] || ff -i h264.mp4 -c copy h264.ts
+[ -s h264.mkv ] || ff -i h264.mp4 -c copy h264.mkv
+[ -s h264.264 ] || ff -i h264.mp4 -c copy -bsf:v h264_mp4toannexb -f h264 h264.264
+[ -s hevc.mp4 ] || ff -i hevc.mkv -c copy -tag:v hvc1 hevc.mp4
+
 # Damaged and foreign files.
 : >empty.mp4
 printf 'This is a text file, not a video.\n%.0s' $(seq 200) >notmedia.mp4

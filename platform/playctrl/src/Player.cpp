@@ -282,15 +282,21 @@ DecodedFrame Player::obtain(int number) {
 // demuxer lands past the frame wanted, an earlier key frame is tried.
 DecodedFrame Player::seekAndDecode(int number) {
     int target = number;
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         decoder_.seekBefore(target, index_);
         DecodedFrame frame = decoder_.next(&index_);
-        if (!frame || frame.number <= number)
+        if (frame && frame.number <= number)
             return frame;
         int key = index_.keyAtOrBefore(target);
         target = key > 0 ? key - 1 : 0;
     }
-    throw EngineError{kDecodeVideo};
+    // Last resort: decode from the very start.
+    decoder_.rewind(index_);
+    decoder_.restart();
+    DecodedFrame frame = decoder_.next(&index_);
+    if (frame && frame.number > number)
+        throw EngineError{kDecodeVideo};
+    return frame;
 }
 
 DecodedFrame Player::obtainBackward(int number) {

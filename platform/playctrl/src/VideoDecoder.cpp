@@ -4,6 +4,7 @@
 #include "MediaInput.h"
 
 #include <algorithm>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -96,23 +97,47 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
 void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
     int key = index.count() ? index.keyAtOrBefore(std::min(frame, index.count() - 1)) : -1;
     bool sought = false;
-    if (key >= 0) {
+    if (key > 0) {
         const IndexEntry &e = index.at(key);
-        // The key frame's own display time: every demuxer's seek table holds key frames at or
-        // before it, and the next key frame only later, so the seek lands on this one.
-        int64_t ts = e.pts;
-        sought = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
+        if (seeksByBytes())
+            sought = e.pos >= 0 &&
+                     avformat_seek_file(fmt_.get(), -1, e.pos, e.pos, e.pos, AVSEEK_FLAG_BYTE) >= 0;
+        else
+            // The key frame's own display time: seek tables hold key frames at or before it
+            // and the next key frame only later, so the demuxer lands on this one.
+            sought = av_seek_frame(fmt_.get(), stream_, e.pts, AVSEEK_FLAG_BACKWARD) >= 0;
     }
     if (!sought) {
-        // Streams without a seek table: back to the first byte, then decode forward.
+        rewind(index);
         key = 0;
-        if (avio_seek(fmt_->pb, 0, SEEK_SET) < 0 ||
-            avformat_seek_file(fmt_.get(), -1, INT64_MIN, 0, INT64_MAX, AVSEEK_FLAG_BYTE) < 0)
-            av_seek_frame(fmt_.get(), stream_, INT64_MIN, AVSEEK_FLAG_ANY);
     }
     avcodec_flush_buffers(codec_.get());
     drained_ = false;
     lastNumber_ = key - 1;
+}
+
+bool VideoDecoder::seeksByBytes() const {
+    // Streams without a seek table of their own: a time seek there is a guess, while the
+    // key packet's byte position from the index is exact.
+    static const char *const kByteSeeking[] = {"mpegts", "mpeg", "h264", "hevc"};
+    for (const char *name : kByteSeeking)
+        if (std::strcmp(fmt_->iformat->name, name) == 0)
+            return true;
+    return false;
+}
+
+void VideoDecoder::rewind(const FrameIndex &index) {
+    if (seeksByBytes() && avformat_seek_file(fmt_.get(), -1, 0, 0, 0, AVSEEK_FLAG_BYTE) >= 0)
+        return;
+    int64_t first = index.count() ? index.firstPts() : INT64_MIN;
+    if (av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_ANY);
+}
+
+void VideoDecoder::restart() {
+    avcodec_flush_buffers(codec_.get());
+    drained_ = false;
+    lastNumber_ = -1;
 }
 
 void VideoDecoder::setSkipNonReference(bool skip) {

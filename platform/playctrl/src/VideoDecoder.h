@@ -36,6 +36,9 @@ class VideoDecoder {
 
     // Positions the demuxer on the key frame at or before `frame` (earlier if needed).
     void seekBefore(int frame, const FrameIndex &index);
+    // Back to the first frame of the file.
+    void rewind(const FrameIndex &index);
+    void restart();
     // Number of the last frame returned by next(); -1 right after opening or seeking.
     int lastNumber() const { return lastNumber_; }
 
@@ -44,6 +47,8 @@ class VideoDecoder {
     int64_t fromMs(int64_t ms, int64_t firstPts) const;
 
   private:
+    bool seeksByBytes() const;
+
     FormatContextPtr fmt_;
     CodecContextPtr codec_;
     PacketPtr packet_;
