@@ -1,12 +1,14 @@
 # Imported targets for the libraries built for MinGW by the bootstrap. A root left empty
 # leaves its target out, so parts of the tree build before every dependency exists.
 
+# ACE would otherwise rename every main() that sees its headers to run its object manager; we
+# use only its mutex, which needs none.
 if(ACE_ROOT AND EXISTS ${ACE_ROOT}/lib/libACE.a)
   add_library(ace::ace STATIC IMPORTED GLOBAL)
   set_target_properties(ace::ace PROPERTIES
     IMPORTED_LOCATION ${ACE_ROOT}/lib/libACE.a
     INTERFACE_INCLUDE_DIRECTORIES ${ACE_ROOT}/include
-    INTERFACE_COMPILE_DEFINITIONS "ACE_AS_STATIC_LIBS"
+    INTERFACE_COMPILE_DEFINITIONS "ACE_AS_STATIC_LIBS;ACE_DOESNT_INSTANTIATE_NONSTATIC_OBJECT_MANAGER"
     INTERFACE_LINK_LIBRARIES "ws2_32;iphlpapi;mswsock;netapi32")
 endif()
 

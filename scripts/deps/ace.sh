@@ -14,9 +14,10 @@ build_ace() {
 #include "ace/config-win32.h"
 #endif
 CFG
-  # The core sources: every .cpp named in ace.mpc's ACE_COMPONENTS group.
-  awk '/Source_Files\(ACE_COMPONENTS\)/ {on=1; next} on && /}/ {exit} on && /\.cpp/ {print $1}' \
-    ace/ace.mpc >sources.txt
+  # The core sources: every .cpp of the ACE_COMPONENTS groups in ace.mpc and the feature
+  # files it builds on (service configuration, tokens, codecs, ...).
+  awk '/Source_Files\(ACE_COMPONENTS\)/ {on=1; next} on && /}/ {on=0} on && /\.cpp/ {print $1}' \
+    ace/ace.mpc ace/*.mpb | sort -u >sources.txt
   mkdir -p obj
   {
     echo "CXX := $KESTRAVA_TRIPLE-g++-posix"

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # log4cplus for MinGW, from Debian's source package: static, narrow characters, threaded.
+# No thread pool: inside a DLL its threads cannot be joined at process detach, and the process
+# would hang on exit.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -22,7 +24,8 @@ TC
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DBUILD_SHARED_LIBS=OFF -DUNICODE=OFF -DLOG4CPLUS_BUILD_TESTING=OFF \
     -DLOG4CPLUS_BUILD_LOGGINGSERVER=OFF -DLOG4CPLUS_ENABLE_DECORATED_LIBRARY_NAME=OFF \
-    -DWITH_UNIT_TESTS=OFF -DLOG4CPLUS_QT4=OFF -DLOG4CPLUS_QT5=OFF
+    -DWITH_UNIT_TESTS=OFF -DLOG4CPLUS_QT4=OFF -DLOG4CPLUS_QT5=OFF \
+    -DLOG4CPLUS_ENABLE_THREAD_POOL=OFF
   cmake --build "$work/build" -j "$(nproc)"
   cmake --install "$work/build"
 }

@@ -3,6 +3,7 @@
 
 #include <log4cplus/configurator.h>
 #include <log4cplus/consoleappender.h>
+#include <log4cplus/hierarchy.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/logger.h>
 
