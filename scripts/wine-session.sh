@@ -16,7 +16,8 @@ wine_session() {
     echo "== creating the Wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
   fi
-  wineserver -p
+  # Exits 2 when a server for this prefix is already running, which serves as well.
+  wineserver -p >/dev/null 2>&1 || true
   trap wine_session_end EXIT
 }
 

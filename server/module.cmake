@@ -6,12 +6,6 @@ add_library(kestrava_registry STATIC ${_server}/RegistryScript.cpp ${_server}/Re
 target_include_directories(kestrava_registry PUBLIC ${_server})
 target_link_libraries(kestrava_registry PUBLIC advapi32)
 
-# The whole winpthread archive would bring its own VERSIONINFO into the module beside ours;
-# a plain static link takes only the members the module uses, and keeps one version block.
-string(REPLACE "-Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic"
-       "-static" CMAKE_SHARED_LINKER_FLAGS
-       "${CMAKE_SHARED_LINKER_FLAGS}")
-
 add_library(Kestrava SHARED
   ${_server}/Exports.cpp ${_server}/Module.cpp ${_server}/ClassFactory.cpp
   ${_server}/TypeInfoCache.cpp ${_server}/Registration.cpp ${_server}/KestravaClass.cpp

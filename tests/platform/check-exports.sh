@@ -26,7 +26,7 @@ expect() {
 expect CommonModule.dll "$(printf '%s\n' _ZN5CDataC1EPKc _ZN5CDataC1ERKS_ _ZN5CDataC1Ev \
   _ZN5CDataC2EPKc _ZN5CDataC2ERKS_ _ZN5CDataC2Ev _ZN5CDataD1Ev _ZN5CDataD2Ev _ZN5CDataaSEPKc \
   _ZN5CDataaSERKS_ _ZN5CDatapLEPKc _ZNK5CData5c_strEv | sort)"
-expect QorLog.dll "$(printf '%s\n' _ZN13CQorLogManager4InitEPKc _ZN7CQorLog3LogENS_9LOG_LEVELEPKcS2_i \
+expect QorLog.dll "$(printf '%s\n' _ZN14CQorLogManager4InitEPKc _ZN7CQorLog3LogENS_9LOG_LEVELEPKcS2_i \
   _ZN7CQorLog8GetLevelEv | sort)"
 expect PlayCtrl.dll "$(grep -o 'PlayM4_[A-Za-z]*' "$def" | sort)"
 expect Kestrava.DLL "$(printf '%s\n' DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer | sort)"
