@@ -15,7 +15,7 @@ class COMMONMODULE_API CData {
     CData(const CData &other);
     CData &operator=(const CData &other);
     ~CData();
-    CData &operator=(const char *text); // null assigns the empty string
+    CData &operator=(const char *text);  // null assigns the empty string
     CData &operator+=(const char *text); // appends; null appends nothing
     const char *c_str() const;           // never null
 

@@ -32,7 +32,9 @@ CData &CData::operator=(const CData &other) {
     return *this;
 }
 
-CData::~CData() { std::free(text_); }
+CData::~CData() {
+    std::free(text_);
+}
 
 CData &CData::operator=(const char *text) {
     // Copy first: the text may point into our own buffer.
@@ -57,4 +59,6 @@ CData &CData::operator+=(const char *text) {
     return *this;
 }
 
-const char *CData::c_str() const { return text_; }
+const char *CData::c_str() const {
+    return text_;
+}
