@@ -53,6 +53,9 @@ class AnalysisRegistry {
     AnalysisRegistry(const AnalysisRegistry &) = delete;
     AnalysisRegistry &operator=(const AnalysisRegistry &) = delete;
 
+    // The one lock of the player objects (no lock order to keep): held for add, remove, each
+    // frame's whole walk including the host functions, and callback replacement. A host
+    // function must therefore not open or close files.
     ACE_Thread_Mutex lock_;
     std::list<AnalysisSubscriber *> subscribers_; // guarded by lock_; not owned
 };

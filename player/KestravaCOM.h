@@ -39,6 +39,9 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
                                    DISPPARAMS *params, VARIANT *result, EXCEPINFO *exception,
                                    UINT *argError) = 0;
 
+    // No exception leaves these methods: those without a try block make only noexcept steps
+    // (SDK wrappers, log statements, the registry).
+
     // IBaseFilePlay
     STDMETHODIMP OpenFile(BSTR path, LONG hWnd) override;
     STDMETHODIMP CloseFile() override;
