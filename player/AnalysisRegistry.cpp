@@ -73,6 +73,11 @@ void AnalysisRegistry::setCallback(AnalysisSubscriber &subscriber, AnalysisCallb
     subscriber.reversed = reversed;
 }
 
+void AnalysisRegistry::setPort(AnalysisSubscriber &subscriber, LONG port) noexcept {
+    MutexGuard guard(lock_);
+    subscriber.port = port;
+}
+
 void AnalysisSubscriber::setCallback(AnalysisCallback newCallback, LONG newUserData,
                                      LONG newReversed) noexcept {
     if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {

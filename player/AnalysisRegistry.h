@@ -42,6 +42,9 @@ class AnalysisRegistry {
     void dispatchFrame(LONG port, char *data, LONG size, LONG width, LONG height, LONG stamp,
                        LONG type, LONG reserved);
 
+    // Sets a subscriber's port under the lock, for a subscriber that may be registered.
+    void setPort(AnalysisSubscriber &subscriber, LONG port) noexcept;
+
     // Sets the subscriber's three callback values under the lock.
     void setCallback(AnalysisSubscriber &subscriber, AnalysisCallback callback, LONG userData,
                      LONG reversed) noexcept;

@@ -44,7 +44,15 @@ float fractionOf(int percent) {
 HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
     try {
         if (port == -1) {
-            SdkGetPort(&port);
+            // Still registered after an open without a port: SDK threads may be reading it.
+            LONG obtained = port;
+            SdkGetPort(&obtained);
+            AnalysisRegistry *registry = registered_ ? AnalysisRegistry::instance() : nullptr;
+            if (registry) {
+                registry->setPort(*this, obtained);
+            } else {
+                port = obtained;
+            }
         }
         {
             std::string ansi;

@@ -432,3 +432,22 @@ TEST_F(Transport, OperationsOtherThanPlayPauseStopKeepTheState) {
     player->SetAnalyzeCallBack(0, 0, 0);
     EXPECT_EQ(KestravaCOM::Playing, player->state());
 }
+
+TEST_F(OpenClose, PortObtainedLaterReachesTheRegisteredSubscriber) {
+    static int frames = 0;
+    struct Host {
+        static void CALLBACK frame(char *, LONG, LONG, LONG, LONG, LONG) { ++frames; }
+    };
+    player->SetAnalyzeCallBack(static_cast<LONG>(reinterpret_cast<LONG_PTR>(&Host::frame)), 0, 0);
+    PlayCtrlDouble_SetResult("PlayM4_GetPort", 0);
+    PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 3);
+    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), 1));
+    EXPECT_EQ(-1, player->sdkPort());
+
+    PlayCtrlDouble_SetResult("PlayM4_GetPort", 1);
+    PlayCtrlDouble_SetNextPort(kPort);
+    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), 1));
+    EXPECT_EQ(kPort, player->sdkPort());
+    EXPECT_EQ(1, PlayCtrlDouble_FireDisplay(kPort, nullptr, 1, 1, 1));
+    EXPECT_EQ(1, frames);
+}

@@ -1,6 +1,6 @@
-// Control side of the test doubles of PlayCtrl.dll and QorLog.dll. A test links the doubles'
-// import libraries (CMake targets playctrl_double, qorlog_double) and runs from the folder that
-// holds them, so the component under test loads the doubles in place of the real libraries.
+// Control side of the test doubles of PlayCtrl.dll and QorLog.dll. A test target calls
+// kestrava_use_doubles(<target>) (CMake): it links the doubles' import libraries and runs from
+// the folder that holds them, so the component loads the doubles in place of the real libraries.
 //
 // Every SDK call and every log-library call is recorded with its arguments and one sequence
 // number shared by both doubles, so a test can state the order across the two libraries.
