@@ -34,12 +34,17 @@ void KestravaCOM::CheckFileLength() noexcept {
 }
 
 int KestravaCOM::releaseFile(bool evenIfCloseFails) noexcept {
-    if (playState != Stopped) {
-        static_cast<IBaseFilePlay *>(this)->Stop();
-    }
-    const int closed = SdkCloseFile(port);
-    if (closed != 0 && !evenIfCloseFails) {
-        return closed;
+    int closed = 0;
+    // Closed while registered (only the destructor gets here so) means every open failed: no
+    // file to close, and a StopSound would silence whichever other player has the sound.
+    if (playState != Closed) {
+        if (playState != Stopped) {
+            static_cast<IBaseFilePlay *>(this)->Stop();
+        }
+        closed = SdkCloseFile(port);
+        if (closed != 0 && !evenIfCloseFails) {
+            return closed;
+        }
     }
     SdkSetDisplayCallBack(port, nullptr);
     // After remove returns, no SDK thread is inside or will enter this object's host callback.

@@ -95,12 +95,26 @@ TEST_F(Lifecycle, DestroyingAfterAFailedOpenLeavesNothingRegistered) {
     player->SetAnalyzeCallBack(static_cast<LONG>(reinterpret_cast<LONG_PTR>(&Host::frame)), 1, 2);
     EXPECT_EQ(S_FALSE, player->OpenFile(Bstr(L"missing.mp4"), kWindow));
     AnalysisRegistry *registry = AnalysisRegistry::instance();
+    doubles::clearRecords();
     player.reset();
+    // Nothing was opened, so nothing is stopped: StopSound would silence another player.
+    EXPECT_SDK_CALLS({onPort("PlayM4_SetDisplayCallBack", "0"), onPort("PlayM4_FreePort")});
     EXPECT_EQ(0, PlayCtrlDouble_PortsInUse());
     EXPECT_EQ(0, calls);
     // The destroyed record is gone from the registry: a frame of its port reaches nobody.
     registry->dispatchFrame(kPort, nullptr, 1, 2, 3, 0, 0, 0);
     EXPECT_EQ(0, calls);
+}
+
+TEST_F(Lifecycle, DestroyingAfterAFailedCloseStillReleasesEverything) {
+    openAndPlay();
+    PlayCtrlDouble_SetResult("PlayM4_CloseFile", 0);
+    ASSERT_EQ(S_FALSE, player->CloseFile());
+    doubles::clearRecords();
+    player.reset();
+    EXPECT_SDK_CALLS({onPort("PlayM4_CloseFile"), onPort("PlayM4_GetLastError"),
+                      onPort("PlayM4_SetDisplayCallBack", "0"), onPort("PlayM4_FreePort")});
+    EXPECT_EQ(0, PlayCtrlDouble_PortsInUse());
 }
 
 TEST_F(Lifecycle, DestroyingAClosedObjectCallsNothing) {
