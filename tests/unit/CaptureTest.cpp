@@ -196,9 +196,3 @@ TEST_F(Capture, FileIsNotSharedWhileWritten) {
     CloseHandle(reader);
     EXPECT_LOG({{40000, "Could not open file." + path}});
 }
-
-TEST_F(Capture, ErrorEntriesAreFilteredByTheThreshold) {
-    QorLogDouble_SetLevel(40001);
-    EXPECT_EQ(S_FALSE, capture(9, folder.file("a.jpg")));
-    EXPECT_THAT(logTexts(), IsEmpty());
-}

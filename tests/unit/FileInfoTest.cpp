@@ -36,15 +36,6 @@ TEST_F(FileInfo, GettersHandTheSdkValueOverBitForBit) {
     EXPECT_THAT(logTexts(), IsEmpty());
 }
 
-TEST_F(FileInfo, GettersWithoutAFileAskAboutPortMinusOne) {
-    for (const auto &g : kGetters) {
-        doubles::clearRecords();
-        LONG result;
-        EXPECT_EQ(S_OK, (player.get()->*g.getter)(&result));
-        EXPECT_SDK_CALLS({std::string(g.function) + "(-1)"});
-    }
-}
-
 TEST_F(FileInfo, NullPointersAreRefusedBeforeTheSdk) {
     open();
     for (const auto &g : kGetters) {

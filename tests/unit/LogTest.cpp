@@ -81,12 +81,6 @@ TEST_F(Log, FilteredStatementAsksOnceAndBuildsNothing) {
     EXPECT_THAT(logTexts(), IsEmpty());
 }
 
-TEST_F(Log, ThresholdIsComparedSigned) {
-    QorLogDouble_SetLevel(-1);
-    LOG_STATEMENT(CQorLog::WARN_LEVEL, "x");
-    EXPECT_EQ(1, QorLogDouble_EntryCount());
-}
-
 TEST_F(Log, ConfigurationLoadedFromTheRelativeNameNeedsNoSecondTry) {
     kestrava::configureLog();
     EXPECT_THAT(doubles::initPaths(), ElementsAre("log.properties"));

@@ -103,14 +103,6 @@ TEST_F(Registry, NoCallbackOrNoPortMeansNoCall) {
     EXPECT_THAT(received, IsEmpty());
 }
 
-TEST_F(Registry, RemovingAnUnknownSubscriberChangesNothing) {
-    Registered a(8, &hostA, 1, 0);
-    AnalysisSubscriber stranger;
-    EXPECT_EQ(0, AnalysisRegistry::instance()->remove(&stranger));
-    frame(8);
-    EXPECT_EQ(1u, received.size());
-}
-
 TEST_F(Registry, ThrowingHostReleasesTheLock) {
     Registered a(9, &throwingHost, 0, 0);
     frame(9); // must not unwind into the caller

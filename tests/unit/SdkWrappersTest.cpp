@@ -155,13 +155,6 @@ TEST_F(SdkTest, FilteredFailureStillReadsTheCodeAndAllocatesNothing) {
     EXPECT_EQ(1, QorLogDouble_GetLevelCount());
 }
 
-TEST_F(SdkTest, ThresholdOfExactlyWarningLogs) {
-    QorLogDouble_SetLevel(30000);
-    PlayCtrlDouble_SetResult("PlayM4_Pause", 0);
-    SdkPause(1, 1);
-    EXPECT_EQ(1, QorLogDouble_EntryCount());
-}
-
 TEST_F(SdkTest, AnyNonZeroResultIsSuccess) {
     for (LONG result : {1L, 2L, -1L}) {
         PlayCtrlDouble_SetResult("PlayM4_RefreshPlay", result);
@@ -179,31 +172,4 @@ TEST_F(SdkTest, PortlessWrappersLogTheirTagAlone) {
     EXPECT_EQ(-1, SdkStopSound());
     EXPECT_SDK_CALLS({"PlayM4_GetPort(" + arg(&port) + ")", "PlayM4_StopSound()"});
     EXPECT_LOG({{30000, "PlayM4_GetPort ERROR:"}, {30000, "PlayM4_StopSound:"}});
-}
-
-TEST_F(SdkTest, GetPortHandsTheSdkPortOut) {
-    PlayCtrlDouble_SetNextPort(12);
-    LONG port = -1;
-    EXPECT_EQ(0, SdkGetPort(&port));
-    EXPECT_EQ(12, port);
-}
-
-TEST_F(SdkTest, GettersHandOnTheSdkValueWithoutLogging) {
-    PlayCtrlDouble_SetResult("PlayM4_GetFileTime", static_cast<LONG>(0xFFFFFFFFu));
-    PlayCtrlDouble_SetResult("PlayM4_GetPlayedTime", 17);
-    PlayCtrlDouble_SetResult("PlayM4_GetPlayedTimeEx", 17500);
-    PlayCtrlDouble_SetResult("PlayM4_GetFileTotalFrames", 250);
-    PlayCtrlDouble_SetResult("PlayM4_GetCurrentFrameNum", static_cast<LONG>(0x80000000u));
-    PlayCtrlDouble_SetResult("PlayM4_GetVolume", 65535);
-    PlayCtrlDouble_SetPlayPos(0.75f);
-    EXPECT_EQ(0xFFFFFFFFu, SdkGetFileTime(3));
-    EXPECT_EQ(17u, SdkGetPlayedTime(3));
-    EXPECT_EQ(17500u, SdkGetPlayedTimeEx(3));
-    EXPECT_EQ(250u, SdkGetFileTotalFrames(3));
-    EXPECT_EQ(0x80000000u, SdkGetCurrentFrameNum(3));
-    EXPECT_EQ(65535, SdkGetVolume(3));
-    EXPECT_EQ(0.75f, SdkGetPlayPos(3));
-    EXPECT_EQ(7, PlayCtrlDouble_CallCount());
-    EXPECT_EQ(0, QorLogDouble_EntryCount());
-    EXPECT_EQ(0, QorLogDouble_GetLevelCount());
 }

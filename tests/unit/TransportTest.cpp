@@ -321,22 +321,6 @@ TEST_F(Transport, RefusedStopKeepsPlaying) {
         {{30000, "PlayM4_StopSound:"}, {30000, "Hik_PlayM4_Stop:0\nDescription: No error."}});
 }
 
-TEST_F(Transport, SoundAndRefreshReportTheSdk) {
-    open();
-    EXPECT_EQ(S_OK, player->Tune());
-    EXPECT_EQ(S_OK, player->Mute());
-    EXPECT_EQ(S_OK, player->RefreshPlay());
-    PlayCtrlDouble_SetResult("PlayM4_PlaySound", 0);
-    PlayCtrlDouble_SetResult("PlayM4_StopSound", 0);
-    PlayCtrlDouble_SetResult("PlayM4_RefreshPlay", 0);
-    EXPECT_EQ(S_FALSE, player->Tune());
-    EXPECT_EQ(S_FALSE, player->Mute());
-    EXPECT_EQ(S_FALSE, player->RefreshPlay());
-    EXPECT_EQ(KestravaCOM::Stopped, player->state());
-    EXPECT_EQ(2, PlayCtrlDouble_CountCalls("PlayM4_PlaySound"));
-    EXPECT_EQ(2, PlayCtrlDouble_CountCalls("PlayM4_StopSound"));
-}
-
 TEST_F(Transport, FastAndSlowCountLevelsAndSwitchBFrameDropping) {
     openAndPlay();
     const struct {
@@ -428,23 +412,6 @@ TEST_F(Transport, PlayPosTruncatesTheSdkFraction) {
         EXPECT_EQ(S_OK, player->get_PlayPos(&percent));
         EXPECT_EQ(c.percent, percent) << c.position;
     }
-}
-
-TEST_F(Transport, OperationsOtherThanPlayPauseStopKeepTheState) {
-    openAndPlay();
-    LONG value;
-    player->Tune();
-    player->Mute();
-    player->Fast();
-    player->Slow();
-    player->SetPlayPos(40);
-    player->SetVolume(40);
-    player->RefreshPlay();
-    player->get_PlayPos(&value);
-    player->get_Volume(&value);
-    player->Convert(Bstr(L"a"), Bstr(L"b"), 1);
-    player->SetAnalyzeCallBack(0, 0, 0);
-    EXPECT_EQ(KestravaCOM::Playing, player->state());
 }
 
 TEST_F(OpenClose, PortObtainedLaterReachesTheRegisteredSubscriber) {
