@@ -9,9 +9,9 @@ build="${1:-$top/build}"
 bash "$here/build.sh" "$build"
 . "$here/wine-session.sh"
 wine_session "$build"
-cd "$build/bin"
-for bench in bench_*.exe; do
+# Benchmarks that drive the component against the test doubles live beside them.
+for bench in "$build"/bin/bench_*.exe "$build"/bin/doubles/bench_*.exe; do
   [ -f "$bench" ] || continue
-  echo "== $bench"
-  "$build/wine-run.sh" "./$bench"
+  echo "== $(basename "$bench")"
+  (cd "$(dirname "$bench")" && "$build/wine-run.sh" "./$(basename "$bench")")
 done
