@@ -108,6 +108,7 @@ int main(int argc, char **argv) {
     long totalTime = 0, totalFrames = 0, width = 0, height = 0, playedFrames = 0;
     std::vector<long> stepped;
     bool ended = false, jpegSaved = false, bmpSaved = false, screenshot = false;
+    bool jpegTried = false, bmpTried = false;
     DWORD playMs = 0;
     if (interfaces) {
         demo::DemoWindow window(640, 360);
@@ -129,10 +130,14 @@ int main(int argc, char **argv) {
                 window.pump();
                 long at = 0;
                 info->get_PlayedTimeEx(&at);
-                if (!jpegSaved && at >= jpegAt)
+                if (!jpegTried && at >= jpegAt) {
+                    jpegTried = true;
                     jpegSaved = check(capture->GetPicture(1, Bstr(jpegPath)), "GetPicture(JPEG)");
-                if (!bmpSaved && at >= bmpAt)
+                }
+                if (!bmpTried && at >= bmpAt) {
+                    bmpTried = true;
                     bmpSaved = check(capture->GetPicture(2, Bstr(bmpPath)), "GetPicture(BMP)");
+                }
                 if (!screenshot && at >= totalTime * 500)
                     screenshot = window.saveScreenshot(screenshotPath);
                 Sleep(5);

@@ -21,10 +21,10 @@ class FrameConverter {
     FrameConverter &operator=(const FrameConverter &) = delete;
     ~FrameConverter();
 
-    // Converts to `format` at the frame's own size; planes are packed one after another
-    // with no row padding (rows of packed formats are padded to `rowAlign`).
+    // Converts to `format`, at the frame's own size unless one is given; planes are packed
+    // one after another with no row padding.
     const std::vector<uint8_t> &convert(const AVFrame *frame, AVPixelFormat format,
-                                        int rowAlign = 1);
+                                        int width = 0, int height = 0);
 
   private:
     SwsContext *sws_ = nullptr;
