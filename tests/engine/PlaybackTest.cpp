@@ -107,6 +107,13 @@ TEST(Playback, SkippingNonReferenceFramesStillReachesTheEnd) {
     EXPECT_LT(shown.size(), kClipFrames);
     for (size_t i = 1; i < shown.size(); ++i)
         EXPECT_LT(shown[i - 1].number, shown[i].number);
+    // Positioning and stepping still show every frame, skipped kinds included.
+    for (DWORD n = 60; n < 64; ++n) {
+        ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n));
+        EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
+    }
+    ASSERT_TRUE(PlayM4_OneByOne(c.port));
+    EXPECT_EQ(64u, PlayM4_GetCurrentFrameNum(c.port));
 }
 
 namespace {

@@ -357,6 +357,7 @@ void Player::rebaseClock(int64_t ms) {
 
 // Shows exactly frame `number` and keeps the transport: playing goes on from there.
 void Player::showExact(int number) {
+    decoder_.setSkipNonReference(false); // the frame asked for may be one playback skips
     DecodedFrame frame = obtain(number);
     if (!frame)
         throw EngineError{kParameterInvalid};
@@ -597,6 +598,7 @@ void Player::stepForward() {
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
+        decoder_.setSkipNonReference(false);
         DecodedFrame frame = obtain(nextToShow());
         if (!frame)
             throw EngineError{kOrderIncorrect};
@@ -612,6 +614,7 @@ void Player::stepBack() {
     runOnWorker([&] {
         if (!shown_ || currentNumber_ <= 0)
             throw EngineError{kOrderIncorrect};
+        decoder_.setSkipNonReference(false);
         DecodedFrame frame = obtainBackward(currentNumber_ - 1);
         if (!frame)
             throw EngineError{kDecodeVideo};
