@@ -19,8 +19,9 @@ namespace playctrl {
 
 namespace {
 constexpr int kBuffers = 8;
-constexpr int kAheadMs = 120;  // how far ahead of the clock sound is queued
-constexpr int kBehindMs = 300; // beyond this the track is re-synchronised
+constexpr int kAheadMs = 120;   // how far ahead of the clock sound is queued
+constexpr int kBehindMs = 300;  // later than this, sound is dropped
+constexpr int kResyncMs = 1000; // farther than this, the track is sought again
 
 struct SwrDeleter {
     void operator()(SwrContext *s) const { swr_free(&s); }
@@ -124,6 +125,7 @@ void AudioOut::run(std::string path) {
         PacketPtr pkt(av_packet_alloc());
         FramePtr frame(av_frame_alloc());
         bool resync = true;
+        bool justSought = false;
         bool outputIdle = true;
         int64_t first = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
 
@@ -155,6 +157,7 @@ void AudioOut::run(std::string path) {
                 av_seek_frame(fmt.get(), stream, ts, AVSEEK_FLAG_BACKWARD);
                 avcodec_flush_buffers(dec.get());
                 resync = false;
+                justSought = true;
             }
             int rc = avcodec_receive_frame(dec.get(), frame.get());
             if (rc == AVERROR(EAGAIN)) {
@@ -176,14 +179,18 @@ void AudioOut::run(std::string path) {
                                                          : av_rescale_q(pts - first, st->time_base,
                                                                         AVRational{1, 1000});
             int64_t lengthMs = frame->nb_samples * 1000LL / rate;
+            // A jump of the clock (a seek) re-seeks the track instead of decoding across it;
+            // until sound is queued again after a seek, it is caught up or waited for.
+            bool jumped = !justSought && (startOfFrame > now + kResyncMs ||
+                                          startOfFrame + lengthMs < now - kResyncMs);
+            if (jumped) {
+                resync = true;
+                continue;
+            }
             if (startOfFrame + lengthMs < now - kBehindMs)
                 continue; // late: skip forward to the clock
             while (!quit_ && running_() && startOfFrame > clockMs_() + kAheadMs)
                 sleepMs(10);
-            if (startOfFrame > now + 10 * 1000) {
-                resync = true;
-                continue;
-            }
             WaveBuffer *buffer = freeBuffer();
             if (!buffer)
                 continue;
@@ -209,6 +216,7 @@ void AudioOut::run(std::string path) {
             waveOutPrepareHeader(wave_, &buffer->header, sizeof(WAVEHDR));
             buffer->prepared = true;
             waveOutWrite(wave_, &buffer->header, sizeof(WAVEHDR));
+            justSought = false;
             outputIdle = false;
         }
         std::lock_guard<std::mutex> lock(waveMutex_);
