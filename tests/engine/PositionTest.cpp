@@ -92,7 +92,7 @@ TEST(Seek, ByTimeAndByFraction) {
 }
 
 TEST(Stepping, BackFromSixtyToFortyShowsEachFrameInOrder) {
-    for (const char *clip : {"h264.mp4", "hevc.mkv"}) {
+    for (const char *clip : {"h264.mp4", "hevc.mkv", "hevc_opengop.mkv", "h264.ts"}) {
         SCOPED_TRACE(clip);
         OpenClip c(clip);
         ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 60));
@@ -134,7 +134,7 @@ TEST(Stepping, ForwardFromOpenAndTheEnds) {
 }
 
 TEST(Containers, SameStreamGivesTheSameFramesInEveryContainer) {
-    for (const char *clip : {"h264.ts", "h264.mkv", "h264.264", "hevc.mp4"}) {
+    for (const char *clip : {"h264.ts", "h264.mkv", "h264.264", "hevc.mp4", "hevc_opengop.mkv"}) {
         SCOPED_TRACE(clip);
         OpenClip c(clip);
         EXPECT_EQ(kClipFrames, PlayM4_GetFileTotalFrames(c.port));

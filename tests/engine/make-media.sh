@@ -21,6 +21,9 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
 [ -s h264.ts ] || ff -i h264.mp4 -c copy h264.ts
 [ -s h264.mkv ] || ff -i h264.mp4 -c copy h264.mkv
 [ -s h264.264 ] || ff -i h264.mp4 -c copy -bsf:v h264_mp4toannexb -f h264 h264.264
+[ -s hevc_opengop.mkv ] || ff "${video[@]}" -c:v libx265 -preset ultrafast \
+  -x265-params "keyint=25:min-keyint=25:scenecut=0:open-gop=1:bframes=3:log-level=error" \
+  "${out[@]}" hevc_opengop.mkv
 [ -s hevc.mp4 ] || ff -i hevc.mkv -c copy -tag:v hvc1 hevc.mp4
 
 # Damaged and foreign files.
