@@ -198,3 +198,27 @@ TEST(Teardown, CallbackMayQueryButNotCloseItsOwnPort) {
     EXPECT_EQ(1, reentryCalls.load());
     EXPECT_EQ(1u, PlayM4_GetCurrentFrameNum(c.port));
 }
+
+TEST(Presentation, FramesArePaintedAcrossTheWindow) {
+    EndWindow window;
+    RECT client;
+    GetClientRect(window.hwnd, &client);
+    HDC dc = GetDC(window.hwnd);
+    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    OpenClip c("h264.mp4", false);
+    ASSERT_TRUE(PlayM4_Play(c.port, window.hwnd));
+    ASSERT_TRUE(waitFor([&] { return PlayM4_GetCurrentFrameNum(c.port) >= 3; }));
+    ASSERT_TRUE(PlayM4_Pause(c.port, 1));
+    ASSERT_TRUE(PlayM4_RefreshPlay(c.port));
+    // The test pattern's colour bars span the picture: a stretched frame shows several colours
+    // along a row near the bottom-left and the bottom-right corners alike.
+    std::vector<COLORREF> row;
+    for (int x = 2; x < client.right; x += client.right / 16)
+        row.push_back(GetPixel(dc, x, client.bottom * 3 / 4));
+    COLORREF corner = GetPixel(dc, client.right - 3, client.bottom - 3);
+    ReleaseDC(window.hwnd, dc);
+    std::sort(row.begin(), row.end());
+    size_t colours = std::unique(row.begin(), row.end()) - row.begin();
+    EXPECT_GE(colours, 4u);
+    EXPECT_NE(RGB(0, 0, 0), corner);
+}
