@@ -40,16 +40,17 @@ TEST(Playback, CallbackGetsEveryFrameOnceInOrderAndTheEndIsPostedOnce) {
     }
 }
 
-TEST(Playback, RunsOnTheClockAtNormalSpeed) {
+TEST(Playback, FollowsTheClockAtNormalSpeed) {
     OpenClip c("h264.mp4");
     ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
     Sleep(1000);
-    // About 25 frames in one second; generous bounds, this is not a timing benchmark.
+    // Loose bounds: moving, and nowhere near the end of the 6 s clip (an ignored clock shows
+    // all 150 frames at once). Not a timing measurement.
     DWORD frame = PlayM4_GetCurrentFrameNum(c.port);
-    EXPECT_GT(frame, 10u);
-    EXPECT_LT(frame, 45u);
-    DWORD played = PlayM4_GetPlayedTimeEx(c.port);
-    EXPECT_EQ(frame * 40, played);
+    EXPECT_GT(frame, 0u);
+    EXPECT_LT(frame, 100u);
+    EXPECT_EQ(frame * 40, PlayM4_GetPlayedTimeEx(c.port));
+    EXPECT_EQ(frame / 25, PlayM4_GetPlayedTime(c.port));
 }
 
 TEST(Playback, PauseHoldsAndStopRewinds) {
