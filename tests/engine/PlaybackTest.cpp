@@ -44,6 +44,7 @@ TEST(Playback, FollowsTheClockAtNormalSpeed) {
     OpenClip c("h264.mp4");
     ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
     Sleep(1000);
+    ASSERT_TRUE(PlayM4_Pause(c.port, 1));
     // Loose bounds: moving, and nowhere near the end of the 6 s clip (an ignored clock shows
     // all 150 frames at once). Not a timing measurement.
     DWORD frame = PlayM4_GetCurrentFrameNum(c.port);
