@@ -405,7 +405,8 @@ void Player::play(HWND window) {
 void Player::pause(bool pausing) {
     auto api = enterApi();
     requireOpen();
-    {
+    // On the worker, between two frames: once paused, no further frame is shown.
+    runOnWorker([&] {
         std::lock_guard<std::mutex> lock(mutex_);
         if (pausing && mode_ == Mode::Playing) {
             mode_ = Mode::Paused;
@@ -413,8 +414,7 @@ void Player::pause(bool pausing) {
             mode_ = Mode::Playing;
             rebaseOnNextFrame_ = true;
         }
-    }
-    wake_.notify_all();
+    });
 }
 
 void Player::stop() {
