@@ -449,7 +449,7 @@ void Player::faster() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (speedLevel_ >= kFastestLevel)
             throw EngineError{kOrderIncorrect};
-        int64_t now = clockMs_locked();
+        int64_t now = clockMsLocked();
         ++speedLevel_;
         rebaseClock(now);
     }
@@ -463,7 +463,7 @@ void Player::slower() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (speedLevel_ <= kSlowestLevel)
             throw EngineError{kOrderIncorrect};
-        int64_t now = clockMs_locked();
+        int64_t now = clockMsLocked();
         --speedLevel_;
         rebaseClock(now);
     }
@@ -476,7 +476,7 @@ void Player::throwBFrames(DWORD count) {
     skipNonReference_ = count > 0;
 }
 
-int64_t Player::clockMs_locked() {
+int64_t Player::clockMsLocked() {
     if (mode_ != Mode::Playing || rebaseOnNextFrame_)
         return currentMs_;
     auto elapsed = std::chrono::steady_clock::now() - clockWall_;
@@ -486,7 +486,7 @@ int64_t Player::clockMs_locked() {
 
 int64_t Player::clockMs() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return clockMs_locked();
+    return clockMsLocked();
 }
 
 bool Player::clockRunsAtNormalSpeed() {

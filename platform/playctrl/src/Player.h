@@ -99,7 +99,7 @@ class Player {
     int frameAtMs(int64_t ms);
     int64_t durationMs();
     void rebaseClock(int64_t ms);
-    int64_t clockMs_locked();
+    int64_t clockMsLocked();
 
     const LONG port_;
     std::mutex apiMutex_; // serialises the host's calls on this port
