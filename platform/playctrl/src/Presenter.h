@@ -23,8 +23,8 @@ class FrameConverter {
 
     // Converts to `format`, at the frame's own size unless one is given; planes are packed
     // one after another with no row padding.
-    const std::vector<uint8_t> &convert(const AVFrame *frame, AVPixelFormat format,
-                                        int width = 0, int height = 0);
+    const std::vector<uint8_t> &convert(const AVFrame *frame, AVPixelFormat format, int width = 0,
+                                        int height = 0);
 
   private:
     SwsContext *sws_ = nullptr;
