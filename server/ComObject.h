@@ -72,6 +72,18 @@ template <class Player> class ObjectCore : public Player {
         }
     }
 
+  protected:
+    // The lock count drops only once the player's destruction has finished, so the module
+    // cannot be unloaded while destruction code still runs.
+    void destroy() {
+        refs_ = 1; // nothing during destruction may destroy the object again
+        this->FinalRelease();
+        delete this;
+        module::unlock();
+    }
+
+    ULONG refs_ = 0;
+
   private:
     // Every interface of the map has a record; anything else is a programming error.
     static TypeInfoCache *cache(REFIID itf) {
@@ -124,16 +136,8 @@ template <class Player> class StandaloneObject final : public ObjectCore<Player>
   private:
     ~StandaloneObject() override = default;
 
-    // The lock count drops only once the player's destruction has finished, so the module
-    // cannot be unloaded while destruction code still runs.
-    void destroy() {
-        refs_ = 1;
-        this->FinalRelease();
-        delete this;
-        module::unlock();
-    }
-
-    ULONG refs_ = 0;
+    using ObjectCore<Player>::refs_;
+    using ObjectCore<Player>::destroy;
 };
 
 // An object inside an outer object: the seven interfaces speak for the outer object, the inner
@@ -191,16 +195,11 @@ template <class Player> class AggregatedObject final : public ObjectCore<Player>
 
     ~AggregatedObject() override = default;
 
-    void destroy() {
-        refs_ = 1;
-        this->FinalRelease();
-        delete this;
-        module::unlock();
-    }
+    using ObjectCore<Player>::refs_;
+    using ObjectCore<Player>::destroy;
 
     IUnknown *outer_; // not held: the outer object owns us
     Inner inner_;
-    ULONG refs_ = 0;
 };
 
 } // namespace kestrava
