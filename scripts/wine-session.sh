@@ -18,6 +18,9 @@ wine_session() {
   fi
   # Exits 2 when a server for this prefix is already running, which serves as well.
   wineserver -p >/dev/null 2>&1 || true
+  # Start Wine's background services now, detached from our output: started by a test, they
+  # would inherit CTest's pipe and keep it waiting after the test ended.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   trap wine_session_end EXIT
 }
 
