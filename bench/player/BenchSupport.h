@@ -6,9 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 
 namespace bench {
 
@@ -36,43 +33,6 @@ template <class Body> double nsPerCall(long iterations, int rounds, Body body) {
     return best;
 }
 
-// Heap allocations made by this executable (the component is linked in statically).
-extern std::atomic<long> allocations;
-
 } // namespace bench
-
-// One definition per executable: include with BENCH_COUNT_ALLOCATIONS defined in one file.
-#ifdef BENCH_COUNT_ALLOCATIONS
-std::atomic<long> bench::allocations{0};
-void *operator new(std::size_t size) {
-    bench::allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) {
-    return operator new(size);
-}
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    bench::allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size ? size : 1);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &t) noexcept {
-    return operator new(size, t);
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept {
-    std::free(p);
-}
-#endif
 
 #endif

@@ -3,7 +3,7 @@
 // picture over as the engine would: copied into the caller's buffer.
 #include "BenchSupport.h"
 #include "Doubles.h"
-#include "KestravaCOM.h"
+#include "DetachedPlayer.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,25 +12,6 @@
 #include <vector>
 
 namespace {
-
-class BenchPlayer : public KestravaCOM {
-  public:
-    STDMETHODIMP QueryInterface(REFIID, void **object) override {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    HRESULT dispatchTypeInfoCount(REFIID, UINT *) override { return E_NOTIMPL; }
-    HRESULT dispatchTypeInfo(REFIID, UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    HRESULT dispatchIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
-        return E_NOTIMPL;
-    }
-    HRESULT dispatchInvoke(REFIID, IDispatch *, DISPID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                           EXCEPINFO *, UINT *) override {
-        return E_NOTIMPL;
-    }
-};
 
 constexpr DWORD kPictureSize = 2 * 1000 * 1000;
 volatile BYTE sink = 0;
@@ -68,7 +49,7 @@ int main() {
     doubles::resetAll();
     PlayCtrlDouble_SetPicture(picture.data(), kPictureSize, kPictureSize);
     PlayCtrlDouble_SetRecording(0);
-    BenchPlayer player;
+    TestPlayer player;
 
     // Interleaved rounds, so that disk and cache drift touches both sides alike. The third
     // figure is the part of GetPicture's cost that is the fresh per-call buffer: allocating it,

@@ -1,7 +1,7 @@
 // onDisplayFrame with 1, 8 and 64 registered subscribers (one of them the frame's port) against
 // the floor: one uncontended ACE_Thread_Mutex acquire/release plus one indirect call.
-#define BENCH_COUNT_ALLOCATIONS
 #include "AnalysisRegistry.h"
+#include "AllocationCounter.h"
 #include "BenchSupport.h"
 
 #include <cstdio>
@@ -33,10 +33,13 @@ double dispatchNs(int subscribers) {
         registered.back()->setCallback(&host, i, 0);
         AnalysisRegistry::instance()->add(registered.back().get());
     }
-    const long before = bench::allocations.load();
-    const double ns = bench::nsPerCall(kIterations, kRounds,
-                                       [] { onDisplayFrame(0, frameData, 1, 640, 480, 0, 0, 0); });
-    frameAllocations += bench::allocations.load() - before;
+    double ns = 0;
+    {
+        AllocationCounter counter;
+        ns = bench::nsPerCall(kIterations, kRounds,
+                              [] { onDisplayFrame(0, frameData, 1, 640, 480, 0, 0, 0); });
+        frameAllocations += counter.count();
+    }
     for (auto &s : registered) {
         AnalysisRegistry::instance()->remove(s.get());
     }

@@ -1,6 +1,6 @@
 // A log statement filtered by the threshold against a bare CQorLog::GetLevel call, with the
 // QorLog.dll found beside the executable (the real library, or the double in its folder).
-#define BENCH_COUNT_ALLOCATIONS
+#include "AllocationCounter.h"
 #include "BenchSupport.h"
 #include "LogStatement.h"
 #ifdef BENCH_LOG_DOUBLE
@@ -49,11 +49,11 @@ int main() {
     const char *path = "C:\\snapshots\\a.jpg";
     const DWORD code = 5;
     const double bare = bench::nsPerCall(kIterations, kRounds, [] { sink = CQorLog::GetLevel(); });
-    const long before = bench::allocations.load();
+    AllocationCounter counter;
     const double statement = bench::nsPerCall(kIterations, kRounds, [&] {
         LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Write File error: ", code, path);
     });
-    const long allocations = bench::allocations.load() - before;
+    const long allocations = counter.count();
     std::printf("filtered log statement (threshold %d, best of %d rounds of %ld)\n", threshold,
                 kRounds, kIterations);
     std::printf("  bare CQorLog::GetLevel: %7.2f ns\n", bare);

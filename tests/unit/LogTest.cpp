@@ -79,6 +79,15 @@ TEST_F(Log, FilteredStatementAsksOnceAndBuildsNothing) {
     EXPECT_EQ(0, allocations);
     EXPECT_EQ(1, QorLogDouble_GetLevelCount());
     EXPECT_THAT(logTexts(), IsEmpty());
+
+    // The same statement let through does allocate: the counter is really counting.
+    QorLogDouble_SetLevel(40000);
+    {
+        AllocationCounter counter;
+        LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Write File error: ", 5ul, "C:\\some\\path.jpg");
+        allocations = counter.count();
+    }
+    EXPECT_GT(allocations, 0);
 }
 
 TEST_F(Log, ConfigurationLoadedFromTheRelativeNameNeedsNoSecondTry) {

@@ -4,44 +4,13 @@
 #define KESTRAVA_TESTS_UNIT_TESTSUPPORT_H
 
 #include "Doubles.h"
-#include "KestravaCOM.h"
+#include "DetachedPlayer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-// The player object made concrete without a COM server: plain reference count, no late binding.
-class TestPlayer : public KestravaCOM {
-  public:
-    STDMETHODIMP QueryInterface(REFIID, void **object) override {
-        if (object) {
-            *object = nullptr;
-        }
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override { return --references_; }
-    HRESULT dispatchTypeInfoCount(REFIID, UINT *) override { return E_NOTIMPL; }
-    HRESULT dispatchTypeInfo(REFIID, UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    HRESULT dispatchIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
-        return E_NOTIMPL;
-    }
-    HRESULT dispatchInvoke(REFIID, IDispatch *, DISPID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                           EXCEPINFO *, UINT *) override {
-        return E_NOTIMPL;
-    }
-
-    PlayState state() const { return playState; }
-    LONG speed() const { return speedLevel; }
-    LONG window() const { return renderWindow; }
-    std::string path() const { return fileName.c_str(); }
-    LONG sdkPort() const { return port; }
-
-  private:
-    ULONG references_ = 1;
-};
 
 // A BSTR owned for one test.
 class Bstr {
