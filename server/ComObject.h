@@ -73,6 +73,19 @@ template <class Player> class ObjectCore : public Player {
     }
 
   protected:
+    // The final-construction step runs with the count raised by one, so nothing it does can
+    // destroy the object; then `query` hands it out, and a failure of either destroys it.
+    template <class Query> HRESULT finishConstruction(Query query) {
+        ++refs_;
+        HRESULT hr = this->FinalConstruct();
+        --refs_;
+        if (SUCCEEDED(hr))
+            hr = query();
+        if (FAILED(hr))
+            destroy();
+        return hr;
+    }
+
     // The lock count drops only once the player's destruction has finished, so the module
     // cannot be unloaded while destruction code still runs.
     void destroy() {
@@ -103,14 +116,7 @@ template <class Player> class StandaloneObject final : public ObjectCore<Player>
         auto *created = new (std::nothrow) StandaloneObject;
         if (!created)
             return E_OUTOFMEMORY;
-        ++created->refs_;
-        HRESULT hr = created->FinalConstruct();
-        --created->refs_;
-        if (SUCCEEDED(hr))
-            hr = created->QueryInterface(iid, object);
-        if (FAILED(hr))
-            created->destroy();
-        return hr;
+        return created->finishConstruction([&] { return created->QueryInterface(iid, object); });
     }
 
     // One override serves all seven interfaces.
@@ -138,6 +144,7 @@ template <class Player> class StandaloneObject final : public ObjectCore<Player>
 
     using ObjectCore<Player>::refs_;
     using ObjectCore<Player>::destroy;
+    using ObjectCore<Player>::finishConstruction;
 };
 
 // An object inside an outer object: the seven interfaces speak for the outer object, the inner
@@ -150,14 +157,8 @@ template <class Player> class AggregatedObject final : public ObjectCore<Player>
         auto *created = new (std::nothrow) AggregatedObject(outer);
         if (!created)
             return E_OUTOFMEMORY;
-        ++created->refs_;
-        HRESULT hr = created->FinalConstruct();
-        --created->refs_;
-        if (SUCCEEDED(hr))
-            hr = created->inner_.QueryInterface(iid, object);
-        if (FAILED(hr))
-            created->destroy();
-        return hr;
+        return created->finishConstruction(
+            [&] { return created->inner_.QueryInterface(iid, object); });
     }
 
     STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
@@ -197,6 +198,7 @@ template <class Player> class AggregatedObject final : public ObjectCore<Player>
 
     using ObjectCore<Player>::refs_;
     using ObjectCore<Player>::destroy;
+    using ObjectCore<Player>::finishConstruction;
 
     IUnknown *outer_; // not held: the outer object owns us
     Inner inner_;
