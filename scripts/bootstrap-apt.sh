@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-i686 libwine-dev wine wine32:i386 xvfb xauth
   cmake ninja-build ffmpeg googletest nasm dpkg-dev pkg-config
-  clang-format imagemagick python3
+  clang-format python3
   clang libclang-rt-14-dev
 )
 
