@@ -383,14 +383,8 @@ void Player::play(HWND window) {
             break;
         case Mode::Stopped:
         case Mode::Ended:
-            if (pending_ && pending_.number != 0)
-                pending_ = {};
-            shown_ = false;
-            currentNumber_ = 0;
-            currentMs_ = 0;
-            endPosted_ = false;
+            rewindLocked();
             speedLevel_ = 0;
-            rebaseOnNextFrame_ = true;
             break;
         case Mode::Holding:
             speedLevel_ = 0;
@@ -423,14 +417,18 @@ void Player::stop() {
     runOnWorker([&] {
         std::lock_guard<std::mutex> lock(mutex_);
         mode_ = Mode::Stopped;
-        if (pending_ && pending_.number != 0)
-            pending_ = {};
-        shown_ = false;
-        currentNumber_ = 0;
-        currentMs_ = 0;
-        endPosted_ = false;
-        rebaseOnNextFrame_ = true;
+        rewindLocked();
     });
+}
+
+void Player::rewindLocked() {
+    if (pending_ && pending_.number != 0)
+        pending_ = {};
+    shown_ = false;
+    currentNumber_ = 0;
+    currentMs_ = 0;
+    endPosted_ = false;
+    rebaseOnNextFrame_ = true;
 }
 
 void Player::refresh() {

@@ -80,6 +80,8 @@ class Player {
     bool clockRunsAtNormalSpeed();
 
   private:
+    // Back to the start of the file, as after Stop; mutex_ held.
+    void rewindLocked();
     enum class Mode { Stopped, Playing, Paused, Holding, Ended };
 
     std::unique_lock<std::mutex> enterApi();
