@@ -57,7 +57,7 @@ int SdkSetDisplayCallBack(LONG port, DisplayCallBack callback) noexcept {
 }
 
 int SdkPlay(LONG port, HWND window) noexcept {
-    return checked(PlayM4_Play(port, window), port, "Hik_PlayM4_Play:");
+    return checked(PlayM4_Play(port, window), port, "Sdk_PlayM4_Play:");
 }
 
 int SdkPause(LONG port, DWORD pause) noexcept {
@@ -65,7 +65,7 @@ int SdkPause(LONG port, DWORD pause) noexcept {
 }
 
 int SdkStop(LONG port) noexcept {
-    return checked(PlayM4_Stop(port), port, "Hik_PlayM4_Stop:");
+    return checked(PlayM4_Stop(port), port, "Sdk_PlayM4_Stop:");
 }
 
 int SdkFast(LONG port) noexcept {

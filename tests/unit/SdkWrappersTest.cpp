@@ -38,9 +38,9 @@ std::vector<LoggingWrapper> loggingWrappers() {
          "7,0,99", "PlayM4_SetFileRefCallBack:"},
         {[] { return SdkSetDisplayCallBack(7, nullptr); }, "PlayM4_SetDisplayCallBack", "7,0",
          "PlayM4_SetDisplayCallBack:"},
-        {[=] { return SdkPlay(7, window); }, "PlayM4_Play", "7,4660", "Hik_PlayM4_Play:"},
+        {[=] { return SdkPlay(7, window); }, "PlayM4_Play", "7,4660", "Sdk_PlayM4_Play:"},
         {[] { return SdkPause(7, 1); }, "PlayM4_Pause", "7,1", "PlayM4_Pause:"},
-        {[] { return SdkStop(7); }, "PlayM4_Stop", "7", "Hik_PlayM4_Stop:"},
+        {[] { return SdkStop(7); }, "PlayM4_Stop", "7", "Sdk_PlayM4_Stop:"},
         {[] { return SdkFast(7); }, "PlayM4_Fast", "7", "PlayM4_Fast:"},
         {[] { return SdkSlow(7); }, "PlayM4_Slow", "7", "PlayM4_Slow:"},
         {[] { return SdkThrowBFrameNum(7, 2); }, "PlayM4_ThrowBFrameNum", "7,2",
@@ -74,7 +74,7 @@ std::vector<LoggingWrapper> loggingWrappers() {
 TEST(SdkErrorDescription, CoversEveryCode) {
     EXPECT_STREQ("No error.", SdkErrorDescription(0));
     EXPECT_STREQ("The parameter that user inputted is invalid.", SdkErrorDescription(1));
-    EXPECT_STREQ("File open failed when calling API Hik_PlayM4_OpenFile.", SdkErrorDescription(7));
+    EXPECT_STREQ("File open failed when calling API Sdk_PlayM4_OpenFile.", SdkErrorDescription(7));
     EXPECT_STREQ("Openfile error, streamtype is video.", SdkErrorDescription(25));
     EXPECT_STREQ("Failure when extracting video data.", SdkErrorDescription(28));
     for (DWORD code : {29ul, 1000ul, 0x7FFFFFFFul, 0x80000000ul, 0xFFFFFFFFul}) {
@@ -112,7 +112,7 @@ TEST_F(SdkTest, FailureEntryCarriesTheWrapperFileAndLine) {
     EXPECT_EQ(-1, SdkPlay(3, nullptr));
     auto entries = doubles::logEntries();
     ASSERT_EQ(1u, entries.size());
-    EXPECT_STREQ("Hik_PlayM4_Play:1\nDescription: The parameter that user inputted is invalid.",
+    EXPECT_STREQ("Sdk_PlayM4_Play:1\nDescription: The parameter that user inputted is invalid.",
                  entries[0].text);
     EXPECT_THAT(entries[0].file, EndsWith("SdkWrappers.cpp"));
     EXPECT_GT(entries[0].line, 0);

@@ -168,7 +168,7 @@ TEST_F(OpenClose, FailedOpenKeepsPortAndRegistrationAndEmptiesThePath) {
     EXPECT_EQ(KestravaCOM::Closed, player->state());
     EXPECT_EQ(0, PlayCtrlDouble_CountCalls("PlayM4_GetFileTime"));
     EXPECT_LOG({{30000, "PlayM4_OpenFile:7\nDescription: File open failed when calling API "
-                        "Hik_PlayM4_OpenFile."}});
+                        "Sdk_PlayM4_OpenFile."}});
 
     doubles::clearRecords();
     PlayCtrlDouble_SetResult("PlayM4_OpenFile", 1);
@@ -318,7 +318,7 @@ TEST_F(Transport, RefusedStopKeepsPlaying) {
     EXPECT_EQ(S_FALSE, player->Stop());
     EXPECT_EQ(KestravaCOM::Playing, player->state());
     EXPECT_LOG(
-        {{30000, "PlayM4_StopSound:"}, {30000, "Hik_PlayM4_Stop:0\nDescription: No error."}});
+        {{30000, "PlayM4_StopSound:"}, {30000, "Sdk_PlayM4_Stop:0\nDescription: No error."}});
 }
 
 TEST_F(Transport, FastAndSlowCountLevelsAndSwitchBFrameDropping) {
