@@ -74,20 +74,40 @@ TEST(Snapshot, JpegIsACompleteFileOfThePictureSize) {
     save(buffer, "snapshot.jpg");
 }
 
-TEST(Snapshot, SmallBufferFailsWithoutWritingPastItsSize) {
-    OpenClip c("h264.mp4", false);
-    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 10));
+TEST(Snapshot, TooSmallBufferIsLeftUntouchedAndToldTheSizeNeeded) {
+    OpenClip c("h264_1080p.mp4", false);
+    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 3));
+    const DWORD bmpBytes = 54 + 1920 * 3 * 1080; // rows of 5760 bytes need no padding
     for (bool jpeg : {false, true}) {
-        std::vector<BYTE> buffer(1024 + 64, 0xAB);
-        DWORD written = 12345;
-        BOOL ok = jpeg ? PlayM4_GetJPEG(c.port, buffer.data(), 1024, &written)
-                       : PlayM4_GetBMP(c.port, buffer.data(), 1024, &written);
-        EXPECT_FALSE(ok);
-        EXPECT_NE(0u, PlayM4_GetLastError(c.port));
-        for (size_t i = 1024; i < buffer.size(); ++i)
+        SCOPED_TRACE(jpeg ? "jpeg" : "bmp");
+        auto grab = [&](std::vector<BYTE> &b, DWORD size, DWORD *written) {
+            return jpeg ? PlayM4_GetJPEG(c.port, b.data(), size, written)
+                        : PlayM4_GetBMP(c.port, b.data(), size, written);
+        };
+        const DWORD offered = jpeg ? 1024 : kOffered;
+        std::vector<BYTE> buffer(offered + 64, 0xAB);
+        DWORD needed = 12345;
+        EXPECT_FALSE(grab(buffer, offered, &needed));
+        EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
+        for (size_t i = 0; i < buffer.size(); ++i)
             ASSERT_EQ(0xAB, buffer[i]) << i;
+        if (!jpeg)
+            EXPECT_EQ(bmpBytes, needed);
+        ASSERT_GT(needed, offered);
+
+        std::vector<BYTE> fits(needed);
+        DWORD written = 0;
+        ASSERT_TRUE(grab(fits, needed, &written)) << PlayM4_GetLastError(c.port);
+        EXPECT_EQ(needed, written);
+        if (!jpeg)
+            EXPECT_EQ(needed, field<uint32_t>(fits, 2));
+        else
+            EXPECT_EQ(std::make_pair(1920, 1080), jpegSize(fits));
     }
-    DWORD written;
+    DWORD written = 0;
     EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, &written));
+    EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
+    EXPECT_EQ(bmpBytes, written);
+    EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, nullptr));
     EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
 }

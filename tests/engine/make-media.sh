@@ -26,6 +26,10 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
   "${out[@]}" hevc_opengop.mkv
 [ -s hevc.mp4 ] || ff -i hevc.mkv -c copy -tag:v hvc1 hevc.mp4
 
+# A short full-HD clip: its snapshots are larger than the buffer hosts usually offer.
+[ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
+  -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4
+
 # Damaged and foreign files.
 : >empty.mp4
 printf 'This is a text file, not a video.\n%.0s' $(seq 200) >notmedia.mp4

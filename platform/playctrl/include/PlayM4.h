@@ -59,6 +59,8 @@ PLAYM4_API BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD t
                                                  FramePosition *position);
 PLAYM4_API BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type,
                                              FramePosition *position);
+/* A buffer too small (or null) fails with code 1 and stays untouched; `written` then holds the
+   size the picture needs. */
 PLAYM4_API BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 PLAYM4_API BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 PLAYM4_API DWORD WINAPI PlayM4_GetLastError(LONG port);

@@ -192,13 +192,18 @@ BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosit
     });
 }
 
+// A buffer too small is refused and left untouched, but `written` tells the caller how large
+// a buffer the picture needs, so that it can ask again.
 static BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg) {
     return act(port, [&](Player &p) {
-        if (!buffer || !written)
+        if (!written)
             throw EngineError{kParameterInvalid};
+        *written = 0;
         std::vector<uint8_t> image = p.snapshot(jpeg);
-        if (image.size() > size)
+        if (!buffer || image.size() > size) {
+            *written = static_cast<DWORD>(image.size());
             throw EngineError{kParameterInvalid};
+        }
         std::memcpy(buffer, image.data(), image.size());
         *written = static_cast<DWORD>(image.size());
     });
