@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need.
 # Idempotent: does nothing when everything is already there.
+# Usage: bootstrap-apt.sh [--check]   (--check: exit 1 when something is missing, change nothing)
 set -euo pipefail
+check_only=0
+[ "${1:-}" = --check ] && check_only=1
 
 packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools
@@ -12,8 +15,9 @@ packages=(
 )
 
 need_install=0
+need_i386=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+  need_i386=1
   need_install=1
 fi
 
@@ -36,8 +40,9 @@ add_deb_src() {
     mv /etc/apt/sources.list.d/kestrava-src.sources.new /etc/apt/sources.list.d/kestrava-src.sources
   fi
 }
+need_deb_src=0
 if [ ! -e /etc/apt/sources.list.d/kestrava-src.sources ] && [ ! -s /etc/apt/sources.list.d/kestrava-src.list ]; then
-  add_deb_src
+  need_deb_src=1
   need_install=1
 fi
 
@@ -48,6 +53,15 @@ for p in "${packages[@]}"; do
   fi
 done
 
+if [ "$check_only" = 1 ]; then
+  exit "$need_install"
+fi
+if [ "$need_i386" = 1 ]; then
+  dpkg --add-architecture i386
+fi
+if [ "$need_deb_src" = 1 ]; then
+  add_deb_src
+fi
 if [ "$need_install" = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q

@@ -1,17 +1,33 @@
 #!/usr/bin/env bash
-# Everything a fresh Debian 12 machine needs, as root: packages, then ACE, log4cplus and FFmpeg
-# built for MinGW into a cache outside the checkout (rebuilt only when a recipe changes).
+# Everything a fresh Debian 12 machine needs: packages, then ACE, log4cplus and FFmpeg built
+# for MinGW into a cache outside the checkout (rebuilt only when a recipe changes). Root is
+# needed only while something is missing: on a ready machine any user rebuilds.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+recipes=(ace log4cplus ffmpeg)
+
+packages_ready=1
+bash "$here/bootstrap-apt.sh" --check || packages_ready=0
+missing=()
+for recipe in "${recipes[@]}"; do
+  [ -f "$(bash "$here/deps/$recipe.sh" --prefix)/.complete" ] || missing+=("$recipe")
+done
+[ "$packages_ready" = 1 ] && [ ${#missing[@]} = 0 ] && exit 0
 
 if [ "$(id -u)" != 0 ]; then
-  echo "bootstrap: run as root (it installs Debian packages)" >&2
-  exit 1
-fi
-
-bash "$here/bootstrap-apt.sh"
-for recipe in ace log4cplus ffmpeg; do
-  if [ -f "$here/deps/$recipe.sh" ]; then
-    bash "$here/deps/$recipe.sh"
+  deps_root="${KESTRAVA_DEPS_ROOT:-/var/cache/kestrava-deps}"
+  if [ "$packages_ready" = 0 ]; then
+    echo "bootstrap: Debian packages are missing: run this command once as root." >&2
+    exit 1
   fi
+  if ! mkdir -p "$deps_root" 2>/dev/null || [ ! -w "$deps_root" ]; then
+    echo "bootstrap: ${missing[*]} not built yet and $deps_root is not writable: run this" >&2
+    echo "           command once as root, or set KESTRAVA_DEPS_ROOT to a folder of your own." >&2
+    exit 1
+  fi
+else
+  bash "$here/bootstrap-apt.sh"
+fi
+for recipe in "${recipes[@]}"; do
+  bash "$here/deps/$recipe.sh"
 done

@@ -7,7 +7,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(cd "$here/.." && pwd)"
-build="${KESTRAVA_BUILD_DIR:-$top/build}"
+build="$(mkdir -p "${KESTRAVA_BUILD_DIR:-$top/build}" && cd "${KESTRAVA_BUILD_DIR:-$top/build}" && pwd)"
 out="$(mkdir -p "${2:-$top/demo-output}" && cd "${2:-$top/demo-output}" && pwd)"
 
 bash "$here/build.sh" "$build"

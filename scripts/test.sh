@@ -4,7 +4,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(cd "$here/.." && pwd)"
-build="${1:-$top/build}"
+build="$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)"
 
 bash "$here/build.sh" "$build"
 

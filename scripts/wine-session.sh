@@ -1,7 +1,8 @@
 # Sourced by the test and demo commands: a ready Wine prefix for BUILD_DIR, one wineserver kept
 # alive for the whole run, and an X server when there is no display. Usage: wine_session BUILD_DIR
 wine_session() {
-  local build=$1
+  local build
+  build=$(cd "$1" && pwd)
   export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEARCH=win32
   export WINEDLLOVERRIDES="mscoree,mshtml="
   if [ -z "${DISPLAY:-}" ]; then

@@ -1,8 +1,4 @@
-# Our PlayCtrl.dll on FFmpeg; built only when the FFmpeg targets exist.
-if(NOT TARGET ffmpeg::ffmpeg)
-  message(STATUS "PlayCtrl engine skipped: set FFMPEG_ROOT (scripts/deps/ffmpeg.sh --prefix)")
-  return()
-endif()
+# Our PlayCtrl.dll on FFmpeg.
 
 set(_engine_sources
   src/AudioOut.cpp

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the registry-script reader natively with clang and libFuzzer (address, undefined and
 # leak sanitizers) and runs it for a bounded time, seeded with the module's own script.
-# Usage: scripts/fuzz-rgs.sh [seconds, default 60] [build folder, default build-fuzz]
+# Usage: tests/fuzz/fuzz-rgs.sh [seconds, default 60] [build folder, default build-fuzz]
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
 seconds=${1:-60}
 out=${2:-$root/build-fuzz}
 mkdir -p "$out/corpus"
+out=$(cd "$out" && pwd)
 
 clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root/server" "$root/server/RegistryScript.cpp" "$root/server/fuzz/RegistryScriptFuzz.cpp" \
+  -I"$root/server" "$root/server/RegistryScript.cpp" "$here/RegistryScriptFuzz.cpp" \
   -o "$out/rgs-fuzz"
 
 cp "$root/server/Kestrava.rgs" "$out/corpus/seed-module.rgs"
