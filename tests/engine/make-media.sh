@@ -37,4 +37,13 @@ size=$(stat -c %s h264.mp4)
 head -c $((size / 3)) h264.mp4 >truncated.mp4
 # The same bytes with the container's structure destroyed.
 tr '\000-\377' '\377\000-\376' <h264.mp4 >corrupt.mp4
+# One clip of each format docs/REFERENCE.md lists that the clips above do not cover.
+sine=(-f lavfi -i sine=frequency=440:sample_rate=44100)
+[ -s mpeg4_mp3.avi ] || ff "${video[@]}" "${sine[@]}" -c:v mpeg4 -g 25 -bf 0 -q:v 5 \
+  -c:a libmp3lame -b:a 64k "${out[@]}" mpeg4_mp3.avi
+[ -s mjpeg_pcm.mov ] || ff "${video[@]}" "${sine[@]}" -c:v mjpeg -q:v 5 -c:a pcm_s16le \
+  "${out[@]}" mjpeg_pcm.mov
+[ -s mjpeg_alaw.avi ] || ff "${video[@]}" -f lavfi -i sine=frequency=440:sample_rate=8000 \
+  -c:v mjpeg -q:v 5 -c:a pcm_alaw "${out[@]}" mjpeg_alaw.avi
+[ -s hevc.265 ] || ff -i hevc.mkv -c copy -bsf:v hevc_mp4toannexb -f hevc hevc.265
 echo ready >media.stamp
