@@ -3,10 +3,13 @@
 set(_engine_sources
   src/AudioOut.cpp
   src/Exports.cpp
+  src/FrameCache.cpp
   src/FrameIndex.cpp
   src/MediaInput.cpp
   src/Player.cpp
   src/PortTable.cpp
+  src/Positioner.cpp
+  src/PresentationClock.cpp
   src/Presenter.cpp
   src/Snapshot.cpp
   src/VideoDecoder.cpp)

@@ -42,6 +42,10 @@ TEST(Playback, CallbackGetsEveryFrameOnceInOrderAndTheEndIsPostedOnce) {
 
 TEST(Playback, FollowsTheClockAtNormalSpeed) {
     OpenClip c("h264.mp4");
+    // Stop goes back to normal speed.
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    playFast(c.port);
+    ASSERT_TRUE(PlayM4_Stop(c.port));
     ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
     Sleep(1000);
     ASSERT_TRUE(PlayM4_Pause(c.port, 1));
@@ -52,6 +56,13 @@ TEST(Playback, FollowsTheClockAtNormalSpeed) {
     EXPECT_LT(frame, 100u);
     EXPECT_EQ(frame * 40, PlayM4_GetPlayedTimeEx(c.port));
     EXPECT_EQ(frame / 25, PlayM4_GetPlayedTime(c.port));
+    // A paused clock stands still through a speed step, and runs again on resuming.
+    DWORD held = PlayM4_GetPlayedTimeEx(c.port);
+    ASSERT_TRUE(PlayM4_Fast(c.port));
+    Sleep(300);
+    EXPECT_EQ(held, PlayM4_GetPlayedTimeEx(c.port));
+    ASSERT_TRUE(PlayM4_Pause(c.port, 0));
+    EXPECT_TRUE(waitFor([&] { return PlayM4_GetPlayedTimeEx(c.port) > held; }));
 }
 
 TEST(Playback, PauseHoldsAndStopRewinds) {

@@ -4,20 +4,8 @@
 #include "Snapshot.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace playctrl {
-
-namespace {
-// Frames kept for stepping back: the budget bounds memory for large pictures.
-constexpr size_t kRecentBytes = 96u << 20;
-constexpr size_t kRecentMin = 12, kRecentMax = 64;
-constexpr int kSlowestLevel = -4, kFastestLevel = 4;
-
-double speedOf(int level) {
-    return std::ldexp(1.0, level);
-}
-} // namespace
 
 Player::Player(LONG port) : port_(port) {}
 
@@ -83,8 +71,7 @@ void Player::open(const char *path) {
         first.ms = 0;
         width_ = first.frame->width;
         height_ = first.frame->height;
-        size_t frameBytes = static_cast<size_t>(width_) * height_ * 3 / 2 + 1;
-        recentLimit_ = std::min(kRecentMax, std::max(kRecentMin, kRecentBytes / frameBytes));
+        cache_.setFrameBytes(static_cast<size_t>(width_) * height_ * 3 / 2 + 1);
         current_ = first.clone();
         pending_ = std::move(first);
     } catch (...) {
@@ -95,7 +82,7 @@ void Player::open(const char *path) {
     }
     shown_ = false;
     endPosted_ = false;
-    recent_.clear();
+    cache_.clear();
     currentNumber_ = 0;
     currentMs_ = 0;
     {
@@ -103,8 +90,7 @@ void Player::open(const char *path) {
         quit_ = false;
         command_ = nullptr;
         mode_ = Mode::Stopped;
-        speedLevel_ = 0;
-        rebaseOnNextFrame_ = true;
+        clock_.reset();
     }
     skipNonReference_ = false;
     index_.start(utf8Path_, decoder_.streamIndex(), [this] {
@@ -142,7 +128,7 @@ void Player::close() {
     index_.stop();
     current_ = {};
     pending_ = {};
-    recent_.clear();
+    cache_.clear();
     decoder_.close();
     open_ = false;
     currentNumber_ = 0;
@@ -198,7 +184,7 @@ void Player::workerLoop() {
             // A frame that cannot be shown ends playback rather than the host process.
             if (!lock.owns_lock())
                 lock.lock();
-            mode_ = Mode::Ended;
+            setModeLocked(Mode::Ended);
         }
     }
     // Release a caller still waiting for a command.
@@ -221,7 +207,7 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
         }
         lock.lock();
         if (!next) {
-            mode_ = Mode::Ended;
+            setModeLocked(Mode::Ended);
             if (!endPosted_ && endWindow_)
                 PostMessage(endWindow_, endMessage_, 0, 0);
             endPosted_ = true;
@@ -230,15 +216,8 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
         pending_ = std::move(next);
         return; // look at commands before waiting for the frame's time
     }
-    auto now = std::chrono::steady_clock::now();
-    if (rebaseOnNextFrame_) {
-        clockWall_ = now;
-        clockMedia_ = pending_.ms;
-        rebaseOnNextFrame_ = false;
-    }
-    double wallMs = static_cast<double>(pending_.ms - clockMedia_) / speedOf(speedLevel_);
-    auto due = clockWall_ + std::chrono::microseconds(static_cast<int64_t>(wallMs * 1000.0));
-    if (now < due) {
+    auto due = clock_.due(pending_.ms);
+    if (std::chrono::steady_clock::now() < due) {
         wake_.wait_until(lock, due);
         return;
     }
@@ -253,86 +232,23 @@ int Player::nextToShow() const {
 }
 
 DecodedFrame Player::obtain(int number) {
-    auto hit = recent_.find(number);
-    if (hit != recent_.end())
-        return hit->second.clone();
+    if (DecodedFrame hit = cache_.find(number))
+        return hit;
     if (pending_ && pending_.number == number)
         return std::move(pending_);
     pending_ = {};
-    index_.waitReady();
-    if (number >= index_.count() && index_.count() > 0)
-        return {};
-    if (decoder_.lastNumber() + 1 == number) {
-        DecodedFrame frame = decoder_.next(&index_);
-        while (frame && frame.number < number)
-            frame = decoder_.next(&index_);
-        return frame;
-    }
-    // Frames decoded on the way to the target are kept: stepping back from it costs nothing.
-    recent_.clear();
-    const int keepFrom = number - static_cast<int>(recentLimit_) + 1;
-    DecodedFrame frame = seekAndDecode(number);
-    for (; frame && frame.number < number; frame = decoder_.next(&index_))
-        if (frame.number >= keepFrom)
-            recent_[frame.number] = frame.clone();
-    return frame;
-}
-
-// Seeks to a key frame before `number` and returns the first frame decoded there; when the
-// demuxer lands past the frame wanted, an earlier key frame is tried.
-DecodedFrame Player::seekAndDecode(int number) {
-    int target = number;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        decoder_.seekBefore(target, index_);
-        DecodedFrame frame = decoder_.next(&index_);
-        if (frame && frame.number <= number)
-            return frame;
-        int key = index_.keyAtOrBefore(target);
-        target = key > 0 ? key - 1 : 0;
-    }
-    // Last resort: decode from the very start.
-    decoder_.rewind(index_);
-    decoder_.restart();
-    DecodedFrame frame = decoder_.next(&index_);
-    if (frame && frame.number > number)
-        throw EngineError{kDecodeVideo};
-    return frame;
+    return positioner_.forwardTo(number);
 }
 
 DecodedFrame Player::obtainBackward(int number) {
-    auto hit = recent_.find(number);
-    if (hit != recent_.end())
-        return hit->second.clone();
-    index_.waitReady();
+    if (DecodedFrame hit = cache_.find(number))
+        return hit;
     pending_ = {};
-    recent_.clear();
-    int keepFrom = number - static_cast<int>(recentLimit_) + 1;
-    for (DecodedFrame frame = seekAndDecode(number); frame; frame = decoder_.next(&index_)) {
-        if (frame.number >= keepFrom && frame.number <= number)
-            recent_[frame.number] = frame.clone();
-        if (frame.number >= number)
-            return frame;
-    }
-    return {};
-}
-
-void Player::remember(const DecodedFrame &frame) {
-    if (!recent_.empty() &&
-        (frame.number < recent_.begin()->first - 1 || frame.number > recent_.rbegin()->first + 1))
-        recent_.clear();
-    if (recent_.count(frame.number) == 0)
-        recent_[frame.number] = frame.clone();
-    while (recent_.size() > recentLimit_) {
-        // Drop the end farthest from the frame just shown.
-        if (frame.number - recent_.begin()->first > recent_.rbegin()->first - frame.number)
-            recent_.erase(recent_.begin());
-        else
-            recent_.erase(std::prev(recent_.end()));
-    }
+    return positioner_.backTo(number);
 }
 
 void Player::present(DecodedFrame frame) {
-    remember(frame);
+    cache_.remember(frame);
     current_ = std::move(frame);
     shown_ = true;
     currentNumber_ = current_.number;
@@ -349,10 +265,12 @@ void Player::present(DecodedFrame frame) {
     }
 }
 
-void Player::rebaseClock(int64_t ms) {
-    clockWall_ = std::chrono::steady_clock::now();
-    clockMedia_ = ms;
-    rebaseOnNextFrame_ = false;
+void Player::setModeLocked(Mode mode) {
+    mode_ = mode;
+    if (mode == Mode::Playing)
+        clock_.run();
+    else
+        clock_.hold();
 }
 
 // Shows exactly frame `number` and keeps the transport: playing goes on from there.
@@ -365,8 +283,8 @@ void Player::showExact(int number) {
     std::lock_guard<std::mutex> lock(mutex_);
     endPosted_ = false;
     if (mode_ == Mode::Stopped || mode_ == Mode::Ended)
-        mode_ = Mode::Holding;
-    rebaseClock(currentMs_);
+        setModeLocked(Mode::Holding);
+    clock_.rebase(currentMs_);
 }
 
 void Player::play(HWND window) {
@@ -379,19 +297,19 @@ void Player::play(HWND window) {
         case Mode::Playing:
             return;
         case Mode::Paused:
-            rebaseOnNextFrame_ = true;
+            clock_.resyncAtNextFrame();
             break;
         case Mode::Stopped:
         case Mode::Ended:
             rewindLocked();
-            speedLevel_ = 0;
+            clock_.normalSpeed();
             break;
         case Mode::Holding:
-            speedLevel_ = 0;
-            rebaseOnNextFrame_ = true;
+            clock_.normalSpeed();
+            clock_.resyncAtNextFrame();
             break;
         }
-        mode_ = Mode::Playing;
+        setModeLocked(Mode::Playing);
     });
     wake_.notify_all();
 }
@@ -403,10 +321,10 @@ void Player::pause(bool pausing) {
     runOnWorker([&] {
         std::lock_guard<std::mutex> lock(mutex_);
         if (pausing && mode_ == Mode::Playing) {
-            mode_ = Mode::Paused;
+            setModeLocked(Mode::Paused);
         } else if (!pausing && mode_ == Mode::Paused) {
-            mode_ = Mode::Playing;
-            rebaseOnNextFrame_ = true;
+            setModeLocked(Mode::Playing);
+            clock_.resyncAtNextFrame();
         }
     });
 }
@@ -416,7 +334,7 @@ void Player::stop() {
     requireOpen();
     runOnWorker([&] {
         std::lock_guard<std::mutex> lock(mutex_);
-        mode_ = Mode::Stopped;
+        setModeLocked(Mode::Stopped);
         rewindLocked();
     });
 }
@@ -428,7 +346,7 @@ void Player::rewindLocked() {
     currentNumber_ = 0;
     currentMs_ = 0;
     endPosted_ = false;
-    rebaseOnNextFrame_ = true;
+    clock_.resyncAtNextFrame();
 }
 
 void Player::refresh() {
@@ -441,30 +359,23 @@ void Player::refresh() {
 }
 
 void Player::faster() {
-    auto api = enterApi();
-    requireOpen();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (speedLevel_ >= kFastestLevel)
-            throw EngineError{kOrderIncorrect};
-        int64_t now = clockMsLocked();
-        ++speedLevel_;
-        rebaseClock(now);
-    }
-    wake_.notify_all();
+    changeSpeed(&PresentationClock::faster);
 }
 
 void Player::slower() {
+    changeSpeed(&PresentationClock::slower);
+}
+
+void Player::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
     auto api = enterApi();
     requireOpen();
+    bool stepped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (speedLevel_ <= kSlowestLevel)
-            throw EngineError{kOrderIncorrect};
-        int64_t now = clockMsLocked();
-        --speedLevel_;
-        rebaseClock(now);
+        stepped = (clock_.*step)(currentMs_);
     }
+    if (!stepped)
+        throw EngineError{kOrderIncorrect};
     wake_.notify_all();
 }
 
@@ -474,22 +385,12 @@ void Player::throwBFrames(DWORD count) {
     skipNonReference_ = count > 0;
 }
 
-int64_t Player::clockMsLocked() {
-    if (mode_ != Mode::Playing || rebaseOnNextFrame_)
-        return currentMs_;
-    auto elapsed = std::chrono::steady_clock::now() - clockWall_;
-    double ms = std::chrono::duration<double, std::milli>(elapsed).count() * speedOf(speedLevel_);
-    return clockMedia_ + static_cast<int64_t>(ms);
-}
-
 int64_t Player::clockMs() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return clockMsLocked();
+    return clock_.now(currentMs_);
 }
 
 bool Player::clockRunsAtNormalSpeed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return mode_ == Mode::Playing && speedLevel_ == 0;
+    return clock_.runsAtNormalSpeed();
 }
 
 void Player::playSound() {
@@ -602,7 +503,7 @@ void Player::stepForward() {
             throw EngineError{kOrderIncorrect};
         present(std::move(frame));
         std::lock_guard<std::mutex> lock(mutex_);
-        mode_ = Mode::Holding;
+        setModeLocked(Mode::Holding);
     });
 }
 
@@ -619,7 +520,7 @@ void Player::stepBack() {
         pending_ = {};
         present(std::move(frame));
         std::lock_guard<std::mutex> lock(mutex_);
-        mode_ = Mode::Holding;
+        setModeLocked(Mode::Holding);
         endPosted_ = false;
     });
 }

@@ -1,25 +1,26 @@
-// One port's player: the open file, its worker thread (decoding, the presentation clock,
-// stepping and positioning) and the index builder.
+// One port's player: the open file, the transport, and the worker thread that decodes and
+// shows frames. The clock, the cache of decoded frames and positioning are classes of their own.
 //
 // Threads: API calls arrive on any host thread and are serialised by apiMutex_; everything
 // that touches the decoder or the frames runs on the worker, handed over as a command.
-// Lock order: apiMutex_, then callbackMutex_, then mutex_. The worker holds callbackMutex_
-// for the whole of a display callback and never holds mutex_ while calling out.
+// Lock order: apiMutex_, then callbackMutex_, then mutex_, then the clock's. The worker holds
+// callbackMutex_ for the whole of a display callback and never holds mutex_ while calling out.
 #pragma once
 
 #include "AudioOut.h"
 #include "Errors.h"
+#include "FrameCache.h"
 #include "FrameIndex.h"
+#include "Positioner.h"
+#include "PresentationClock.h"
 #include "Presenter.h"
 #include "VideoDecoder.h"
 
 #include "PlayM4.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -83,6 +84,9 @@ class Player {
     // Back to the start of the file, as after Stop; mutex_ held.
     void rewindLocked();
     enum class Mode { Stopped, Playing, Paused, Holding, Ended };
+    // The clock runs in Playing only; mutex_ held.
+    void setModeLocked(Mode mode);
+    void changeSpeed(bool (PresentationClock::*step)(int64_t));
 
     std::unique_lock<std::mutex> enterApi();
     void requireOpen() const;
@@ -93,15 +97,11 @@ class Player {
     // Worker-only helpers.
     DecodedFrame obtain(int number);
     DecodedFrame obtainBackward(int number);
-    DecodedFrame seekAndDecode(int number);
     void present(DecodedFrame frame);
     void showExact(int number);
-    void remember(const DecodedFrame &frame);
     int nextToShow() const;
     int frameAtMs(int64_t ms);
     int64_t durationMs();
-    void rebaseClock(int64_t ms);
-    int64_t clockMsLocked();
 
     const LONG port_;
     std::mutex apiMutex_; // serialises the host's calls on this port
@@ -110,16 +110,12 @@ class Player {
     std::recursive_mutex callbackMutex_; // guards displayCallback_, held during each call
     DisplayCallBack displayCallback_ = nullptr;
 
-    std::mutex mutex_; // guards everything below up to the worker-only block
+    std::mutex mutex_; // guards everything below up to the clock
     std::condition_variable wake_;
     std::function<void()> command_;
     bool commandDone_ = false;
     bool quit_ = false;
     Mode mode_ = Mode::Stopped;
-    std::chrono::steady_clock::time_point clockWall_;
-    int64_t clockMedia_ = 0;
-    int speedLevel_ = 0; // -4 .. 4: 1/16 .. 16 times
-    bool rebaseOnNextFrame_ = true;
     HWND endWindow_ = nullptr;
     UINT endMessage_ = 0;
     FileRefCallBack fileRefCallback_ = nullptr;
@@ -132,6 +128,8 @@ class Player {
     std::atomic<WORD> volume_{0xFFFF};
     std::atomic<bool> abortIo_{false};
 
+    PresentationClock clock_; // its own leaf lock: taken after mutex_ where both are
+
     // Worker-only (or touched by the API thread only while no worker runs).
     std::string utf8Path_;
     VideoDecoder decoder_;
@@ -143,8 +141,8 @@ class Player {
     DecodedFrame pending_; // decoded, not yet shown
     bool shown_ = false;
     bool endPosted_ = false;
-    std::map<int, DecodedFrame> recent_; // decoded frames around the current one
-    size_t recentLimit_ = 16;
+    FrameCache cache_;
+    Positioner positioner_{decoder_, index_, cache_};
     std::thread worker_;
     std::atomic<std::thread::id> workerId_{};
 };

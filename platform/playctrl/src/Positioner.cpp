@@ -1,0 +1,61 @@
+#include "Positioner.h"
+
+#include "Errors.h"
+
+namespace playctrl {
+
+DecodedFrame Positioner::forwardTo(int number) {
+    index_.waitReady();
+    if (number >= index_.count() && index_.count() > 0)
+        return {};
+    if (decoder_.lastNumber() + 1 == number) {
+        DecodedFrame frame = decoder_.next(&index_);
+        while (frame && frame.number < number)
+            frame = decoder_.next(&index_);
+        return frame;
+    }
+    // Frames decoded on the way to the target are kept: stepping back from it costs nothing.
+    cache_.clear();
+    const int keepFrom = cache_.keepFrom(number);
+    DecodedFrame frame = fromKeyFrame(number);
+    for (; frame && frame.number < number; frame = decoder_.next(&index_))
+        if (frame.number >= keepFrom)
+            cache_.keep(frame);
+    return frame;
+}
+
+DecodedFrame Positioner::backTo(int number) {
+    index_.waitReady();
+    cache_.clear();
+    const int keepFrom = cache_.keepFrom(number);
+    for (DecodedFrame frame = fromKeyFrame(number); frame; frame = decoder_.next(&index_)) {
+        if (frame.number >= keepFrom && frame.number <= number)
+            cache_.keep(frame);
+        if (frame.number >= number)
+            return frame;
+    }
+    return {};
+}
+
+// Seeks to a key frame before `number` and returns the first frame decoded there; when the
+// demuxer lands past the frame wanted, an earlier key frame is tried.
+DecodedFrame Positioner::fromKeyFrame(int number) {
+    int target = number;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        decoder_.seekBefore(target, index_);
+        DecodedFrame frame = decoder_.next(&index_);
+        if (frame && frame.number <= number)
+            return frame;
+        int key = index_.keyAtOrBefore(target);
+        target = key > 0 ? key - 1 : 0;
+    }
+    // Last resort: decode from the very start.
+    decoder_.rewind(index_);
+    decoder_.restart();
+    DecodedFrame frame = decoder_.next(&index_);
+    if (frame && frame.number > number)
+        throw EngineError{kDecodeVideo};
+    return frame;
+}
+
+} // namespace playctrl
