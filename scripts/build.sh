@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Bootstrap, configure and build. Usage: scripts/build.sh [BUILD_DIR]   (default: build)
+# Bootstrap, configure and build. Usage: scripts/build.sh [BUILD_DIR [TARGET...]]
+# (default: build, every target)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(cd "$here/.." && pwd)"
@@ -13,4 +14,5 @@ cmake -S "$top" -B "$build" -G Ninja \
   -DACE_ROOT="$(bash "$here/deps/ace.sh" --prefix)" \
   -DLOG4CPLUS_ROOT="$(bash "$here/deps/log4cplus.sh" --prefix)" \
   -DFFMPEG_ROOT="$(bash "$here/deps/ffmpeg.sh" --prefix)" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+targets=("${@:2}")
+cmake --build "$build" -j "$(nproc)" ${targets[@]:+--target "${targets[@]}"}
