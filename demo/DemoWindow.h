@@ -1,5 +1,6 @@
 // The demo's own window: the component draws into it and posts the end-of-file message to it.
-#pragma once
+#ifndef KESTRAVA_DEMO_DEMOWINDOW_H
+#define KESTRAVA_DEMO_DEMOWINDOW_H
 
 #include <windows.h>
 
@@ -27,3 +28,5 @@ class DemoWindow {
 };
 
 } // namespace demo
+
+#endif
