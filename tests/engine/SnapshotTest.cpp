@@ -91,18 +91,20 @@ TEST(Snapshot, TooSmallBufferIsLeftUntouchedAndToldTheSizeNeeded) {
         EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
         for (size_t i = 0; i < buffer.size(); ++i)
             ASSERT_EQ(0xAB, buffer[i]) << i;
-        if (!jpeg)
+        if (!jpeg) {
             EXPECT_EQ(bmpBytes, needed);
+        }
         ASSERT_GT(needed, offered);
 
         std::vector<BYTE> fits(needed);
         DWORD written = 0;
         ASSERT_TRUE(grab(fits, needed, &written)) << PlayM4_GetLastError(c.port);
         EXPECT_EQ(needed, written);
-        if (!jpeg)
-            EXPECT_EQ(needed, field<uint32_t>(fits, 2));
-        else
+        if (jpeg) {
             EXPECT_EQ(std::make_pair(1920, 1080), jpegSize(fits));
+        } else {
+            EXPECT_EQ(needed, field<uint32_t>(fits, 2));
+        }
     }
     DWORD written = 0;
     EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, &written));
