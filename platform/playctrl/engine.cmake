@@ -2,6 +2,7 @@
 
 set(_engine_sources
   src/AudioOut.cpp
+  src/DisplayOrder.cpp
   src/Exports.cpp
   src/FrameCache.cpp
   src/FrameIndex.cpp

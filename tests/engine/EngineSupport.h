@@ -61,6 +61,7 @@ class FrameRecorder {
             sum = static_cast<char>(sum + data[i]);
         std::lock_guard<std::mutex> lock(r.mutex);
         r.frames.push_back({port, size, width, height, stamp, type, number});
+        r.lastPicture.assign(data, data + size);
     }
     std::vector<ShownFrame> take() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -76,8 +77,14 @@ class FrameRecorder {
         std::lock_guard<std::mutex> lock(mutex);
         frames.clear();
     }
+    // The planes of the picture shown last.
+    std::vector<char> picture() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lastPicture;
+    }
     std::mutex mutex;
     std::vector<ShownFrame> frames;
+    std::vector<char> lastPicture;
     DWORD delayMs = 0;
 };
 

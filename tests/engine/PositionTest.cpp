@@ -1,6 +1,9 @@
 #include "EngineSupport.h"
 
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 
 using namespace enginetest;
 
@@ -16,6 +19,44 @@ DWORD keyAfter(LONG port, DWORD frame) {
     FramePosition pos = {};
     EXPECT_TRUE(PlayM4_GetNextKeyFramePos(port, frame, 1, &pos)) << frame;
     return static_cast<DWORD>(pos.frameNum);
+}
+
+// What the ffmpeg tool's own decode says of a clip (written by make-media.sh).
+struct Reference {
+    DWORD frames = 0;
+    std::vector<DWORD> keys, checked;
+};
+
+Reference readReference(const std::string &clip) {
+    Reference r;
+    std::ifstream in(media(("refs/" + clip + ".txt").c_str()));
+    std::string line, word;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        fields >> word;
+        std::vector<DWORD> values{std::istream_iterator<DWORD>(fields), {}};
+        if (word == "frames" && !values.empty())
+            r.frames = values[0];
+        else if (word == "keys")
+            r.keys = values;
+        else if (word == "checked")
+            r.checked = values;
+    }
+    return r;
+}
+
+// The picture last shown is, pixel for pixel, the tool's decode of frame n.
+void expectPictureOf(const std::string &clip, DWORD n) {
+    std::ifstream in(media(("refs/" + clip + "-" + std::to_string(n) + ".yuv").c_str()),
+                     std::ios::binary);
+    std::vector<char> expected{std::istreambuf_iterator<char>(in), {}};
+    std::vector<char> shown = FrameRecorder::instance().picture();
+    ASSERT_FALSE(expected.empty()) << n;
+    ASSERT_EQ(expected.size(), shown.size()) << n;
+    size_t differing = 0;
+    for (size_t i = 0; i < shown.size(); ++i)
+        differing += shown[i] != expected[i];
+    EXPECT_EQ(0u, differing) << "picture shown for frame " << n;
 }
 } // namespace
 
@@ -171,5 +212,50 @@ TEST(Formats, EveryListedFormatOpensAndShowsItsFirstAndLastFrames) {
         EXPECT_EQ(static_cast<LONG>(kClipFrames - 1), shown[0].number);
         EXPECT_EQ(0, shown[1].number);
         EXPECT_EQ(kClipWidth, shown[1].width);
+    }
+}
+
+TEST(Pictures, EveryAcceptedStreamShowsTheToolsOwnDecodeOfTheFrameAskedFor) {
+    for (const char *clip : {"h264.mp4", "mpeg4_packed.avi", "h264_opengop.264",
+                             "hevc_opengop.hevc", "h264_aac.ps", "hevc_g711.mpg"}) {
+        SCOPED_TRACE(clip);
+        const Reference ref = readReference(clip);
+        ASSERT_GE(ref.keys.size(), 2u);
+        ASSERT_FALSE(ref.checked.empty());
+        const DWORD key = ref.keys[1];
+        OpenClip c(clip);
+        ASSERT_EQ(ref.frames, PlayM4_GetFileTotalFrames(c.port));
+        EXPECT_EQ(ref.frames * 40 / 1000, PlayM4_GetFileTime(c.port));
+        for (size_t i = 1; i < ref.keys.size(); ++i) {
+            EXPECT_EQ(ref.keys[i], keyAtOrBefore(c.port, ref.keys[i] + 1));
+            EXPECT_EQ(ref.keys[i], keyAfter(c.port, ref.keys[i] - 1));
+        }
+        // Backwards through the frames, then forwards: each seek comes from elsewhere.
+        std::vector<DWORD> targets(ref.checked.rbegin(), ref.checked.rend());
+        targets.insert(targets.end(), ref.checked.begin(), ref.checked.end());
+        for (DWORD n : targets) {
+            ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n))
+                << n << " code " << PlayM4_GetLastError(c.port);
+            EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
+            EXPECT_EQ(n * 40, PlayM4_GetPlayedTimeEx(c.port));
+            expectPictureOf(clip, n);
+        }
+        // Steps: on from the first frame, back across the key frame.
+        ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 0));
+        ASSERT_TRUE(PlayM4_OneByOne(c.port));
+        EXPECT_EQ(1u, PlayM4_GetCurrentFrameNum(c.port));
+        expectPictureOf(clip, 1);
+        ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, key + 1));
+        for (DWORD n : {key, key - 1}) {
+            ASSERT_TRUE(PlayM4_OneByOneBack(c.port));
+            EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
+            expectPictureOf(clip, n);
+        }
+        // By time and by fraction.
+        ASSERT_TRUE(PlayM4_SetPlayedTimeEx(c.port, key * 40 + 39));
+        EXPECT_EQ(key, PlayM4_GetCurrentFrameNum(c.port));
+        expectPictureOf(clip, key);
+        ASSERT_TRUE(PlayM4_SetPlayPos(c.port, 0.25f));
+        EXPECT_EQ(ref.frames * 10 / 40, PlayM4_GetCurrentFrameNum(c.port));
     }
 }

@@ -26,6 +26,56 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
   "${out[@]}" hevc_opengop.mkv
 [ -s hevc.mp4 ] || ff -i hevc.mkv -c copy -tag:v hvc1 hevc.mp4
 
+# Streams whose container does not time every picture: MPEG-4 Part 2 with B-frames packed
+# two to a chunk (what libxvid writes into AVI), bare streams with open GOPs.
+[ -s mpeg4_packed.avi ] || ff "${video[@]}" -c:v libxvid -bf 2 -g 50 "${out[@]}" mpeg4_packed.avi
+[ -s h264_opengop.264 ] || ff "${video[@]}" "${x264[@]}" -x264-params open_gop=1 "${out[@]}" \
+  -f h264 h264_opengop.264
+[ -s hevc_opengop.hevc ] || ff -i hevc_opengop.mkv -c copy -bsf:v hevc_mp4toannexb -f hevc \
+  hevc_opengop.hevc
+
+# Program streams as recorders write them (H.264 with AAC, HEVC with G.711).
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+if [ ! -s h264_aac.ps ]; then
+  ff -i h264_aac.mp4 -map 0:v -c copy -f mpegts ps-video.ts
+  ff -i h264_aac.mp4 -map 0:a -c copy -f adts ps-audio.aac
+  python3 "$here/make-ps.py" ps-video.ts adts ps-audio.aac h264_aac.ps
+fi
+if [ ! -s hevc_g711.mpg ]; then
+  ff -i hevc.mkv -c copy -f mpegts ps-video.ts
+  ff -f lavfi -i sine=frequency=440:sample_rate=8000 -t 6 -c:a pcm_alaw -f alaw ps-audio.alaw
+  python3 "$here/make-ps.py" ps-video.ts alaw ps-audio.alaw hevc_g711.mpg
+fi
+rm -f ps-video.ts ps-audio.aac ps-audio.alaw
+
+# The ffmpeg tool's own decode of the frames the picture tests position to, as raw yuv420p:
+# refs/CLIP.txt holds the frame count, the key frames and the frames extracted.
+reference() {
+  local clip=$1 k next n
+  [ -s "refs/$clip.txt" ] && return
+  mkdir -p refs
+  mapfile -t flags < <(ffprobe -v error -select_streams v:0 -show_entries frame=key_frame \
+    -of csv "$clip" | awk -F, '$1 == "frame" { print $2 }')
+  local keys=() count=${#flags[@]}
+  for n in "${!flags[@]}"; do
+    if [ "${flags[$n]}" = 1 ]; then keys+=("$n"); fi
+  done
+  k=${keys[1]}
+  next=${keys[2]:-$count}
+  local checked=(0 1 $((k - 1)) "$k" $((k + 1)) $(((k + next) / 2)) $((count - 1)))
+  for n in "${checked[@]}"; do
+    ff -i "$clip" -an -vf "select=eq(n\,$n)" -fps_mode passthrough -frames:v 1 -pix_fmt yuv420p \
+      -f rawvideo "refs/$clip-$n.yuv"
+  done
+  printf 'frames %s\nkeys %s\nchecked %s\n' "$count" "${keys[*]}" "${checked[*]}" \
+    >"refs/$clip.txt.tmp"
+  mv "refs/$clip.txt.tmp" "refs/$clip.txt"
+}
+for clip in h264.mp4 mpeg4_packed.avi h264_opengop.264 hevc_opengop.hevc h264_aac.ps \
+  hevc_g711.mpg; do
+  reference "$clip"
+done
+
 # A short full-HD clip: its snapshots are larger than the buffer hosts usually offer.
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4

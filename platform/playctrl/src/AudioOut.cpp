@@ -78,8 +78,8 @@ void AudioOut::setVolume(WORD volume) {
 
 void AudioOut::run(std::string path) {
     try {
-        FormatContextPtr fmt = openInput(path, &quit_);
-        int stream = bestStream(fmt.get(), AVMEDIA_TYPE_AUDIO);
+        int stream = -1;
+        FormatContextPtr fmt = openSoundInput(path, &quit_, &stream);
         if (stream < 0)
             return;
         for (unsigned i = 0; i < fmt->nb_streams; ++i)

@@ -1,9 +1,11 @@
 #include "FrameIndex.h"
 
+#include "DisplayOrder.h"
 #include "FfmpegPtr.h"
 #include "MediaInput.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace playctrl {
 
@@ -13,6 +15,7 @@ void FrameIndex::start(const std::string &utf8Path, int stream, std::function<vo
     ready_ = false;
     entries_.clear();
     keys_.clear();
+    packetPts_.clear();
     builder_ = std::thread(&FrameIndex::build, this, utf8Path, stream, std::move(onDone));
 }
 
@@ -28,33 +31,79 @@ void FrameIndex::waitReady() {
 }
 
 void FrameIndex::build(std::string path, int stream, std::function<void()> onDone) {
-    std::vector<IndexEntry> packets;
+    std::vector<IndexEntry> entries;
+    try {
+        entries = read(path, stream);
+    } catch (...) {
+    }
+    assign(std::move(entries));
+    if (!abort_ && onDone)
+        onDone();
+}
+
+std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
+    std::vector<IndexEntry> packets; // in decode order
+    std::unique_ptr<DisplayOrder> order;
+    bool everyPts = true;
+    AVRational timeBase{1, 1000}, rate{25, 1};
     try {
         FormatContextPtr fmt = openInput(path, &abort_);
         for (unsigned i = 0; i < fmt->nb_streams; ++i)
             fmt->streams[i]->discard =
                 static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        AVStream *st = fmt->streams[stream];
+        timeBase = st->time_base;
+        rate = frameRateOf(st);
+        if (DisplayOrder::supports(st->codecpar->codec_id)) {
+            try {
+                order = std::make_unique<DisplayOrder>(st->codecpar);
+            } catch (...) {
+                // Without it, packets are taken in the order of their time stamps.
+            }
+        }
         PacketPtr pkt(av_packet_alloc());
         int64_t counter = 0;
         while (!abort_ && av_read_frame(fmt.get(), pkt.get()) >= 0) {
             if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
+                everyPts = everyPts && pkt->pts != AV_NOPTS_VALUE;
                 int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
                              : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                           : counter;
-                packets.push_back({ts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+                packets.push_back({ts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
+                                   pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts});
+                if (order)
+                    order->add(pkt.get());
                 ++counter;
             }
             av_packet_unref(pkt.get());
         }
     } catch (const EngineError &) {
         // An unreadable tail leaves the frames read so far.
-    } catch (...) {
     }
-    std::stable_sort(packets.begin(), packets.end(),
-                     [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
-    assign(std::move(packets));
-    if (!abort_ && onDone)
-        onDone();
+    if (everyPts || !order) {
+        for (IndexEntry &e : packets)
+            e.seekTs = e.pts;
+        std::stable_sort(packets.begin(), packets.end(),
+                         [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
+        return packets;
+    }
+    std::vector<IndexEntry> entries;
+    for (const DisplayOrder::Picture &p : order->finish()) {
+        IndexEntry e = packets[p.packet];
+        e.pts = av_rescale_q(p.position, av_inv_q(rate), timeBase);
+        e.key = p.key;
+        entries.push_back(e);
+        if (e.pos >= 0)
+            packetPts_.emplace_back(e.pos, e.pts);
+    }
+    std::sort(packetPts_.begin(), packetPts_.end());
+    return entries;
+}
+
+int64_t FrameIndex::ptsForPacket(int64_t pos) const {
+    auto it = std::lower_bound(packetPts_.begin(), packetPts_.end(),
+                               std::make_pair(pos, static_cast<int64_t>(INT64_MIN)));
+    return it != packetPts_.end() && it->first == pos ? it->second : AV_NOPTS_VALUE;
 }
 
 void FrameIndex::assign(std::vector<IndexEntry> packets) {

@@ -1,5 +1,8 @@
 // Every video frame of the file in display order: time stamp, key flag and where to seek for
 // it. Built on a background thread from the packets alone, so it is exact without decoding.
+// Where the container lacks a presentation time for some pictures (bare streams, AVI), the
+// order comes from the bitstream and each picture is given the time of its place at the
+// stream's frame rate; the decoder then stamps packets with these times (ptsForPacket).
 #pragma once
 
 #include <atomic>
@@ -9,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace playctrl {
@@ -17,6 +21,7 @@ struct IndexEntry {
     int64_t pts; // display time stamp in the stream's time base
     int64_t pos; // byte position of the packet, -1 if unknown
     bool key;
+    int64_t seekTs; // the packet's own time stamp, as a demuxer's seek finds it
 };
 
 class FrameIndex {
@@ -39,15 +44,21 @@ class FrameIndex {
     int keyAtOrBefore(int frame) const;         // -1 if none
     int keyAfter(int frame) const;              // -1 if none
     int64_t firstPts() const { return entries_.empty() ? 0 : entries_.front().pts; }
+    // Whether times were given from the display order; then the time of the picture that the
+    // packet at this byte position yields, or AV_NOPTS_VALUE.
+    bool timedByOrder() const { return !packetPts_.empty(); }
+    int64_t ptsForPacket(int64_t pos) const;
 
     // For tests and tools: builds synchronously from an already sorted packet list.
     void assign(std::vector<IndexEntry> packets);
 
   private:
     void build(std::string path, int stream, std::function<void()> onDone);
+    std::vector<IndexEntry> read(const std::string &path, int stream);
 
     std::vector<IndexEntry> entries_; // written by the builder, read only once ready_
     std::vector<int> keys_;           // frame numbers of key frames, ascending
+    std::vector<std::pair<int64_t, int64_t>> packetPts_; // (byte position, pts), by position
     std::atomic<bool> ready_{false};
     std::atomic<bool> abort_{false};
     std::mutex mutex_; // guards ready_ transitions for waitReady

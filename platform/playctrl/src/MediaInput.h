@@ -15,7 +15,17 @@ std::string ansiToUtf8(const char *path);
 
 // Opens and probes the file; a set abort flag interrupts blocking reads.
 // Throws EngineError with kOpenFile or kUnknownFileHeader.
-FormatContextPtr openInput(const std::string &utf8Path, const std::atomic<bool> *abort);
+FormatContextPtr openInput(const std::string &utf8Path, const std::atomic<bool> *abort,
+                           int flags = 0);
+
+// Opens the file for its sound and finds the sound stream (-1 if none). Recorders' program
+// streams name G.711 sound only in their stream map, which libavformat does not read for it:
+// such sound is taken unparsed and declared G.711 here.
+FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<bool> *abort,
+                                int *stream);
+
+// The stream's frame rate; 25 when the stream does not say.
+AVRational frameRateOf(const AVStream *stream);
 
 // Index of the best stream of this type, or -1.
 int bestStream(AVFormatContext *fmt, AVMediaType type);

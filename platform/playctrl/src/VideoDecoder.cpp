@@ -45,11 +45,7 @@ void VideoDecoder::close() {
 }
 
 int64_t VideoDecoder::frameDurationMs() const {
-    AVRational rate = stream()->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = stream()->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        return 40;
+    AVRational rate = frameRateOf(stream());
     return av_rescale(1000, rate.den, rate.num);
 }
 
@@ -58,7 +54,10 @@ int64_t VideoDecoder::toMs(int64_t pts, int64_t firstPts) const {
 }
 
 int64_t VideoDecoder::fromMs(int64_t ms, int64_t firstPts) const {
-    return firstPts + av_rescale_q(ms, AVRational{1, 1000}, stream()->time_base);
+    // The last time stamp that toMs rounds to `ms` or less: in coarse time bases (AVI's is
+    // one frame) rounding to the nearest would name the next frame.
+    return firstPts +
+           av_rescale_q_rnd(2 * ms + 1, AVRational{1, 2000}, stream()->time_base, AV_ROUND_UP) - 1;
 }
 
 DecodedFrame VideoDecoder::next(const FrameIndex *index) {
@@ -88,8 +87,13 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
             avcodec_send_packet(codec_.get(), nullptr);
             continue;
         }
-        if (packet_->stream_index == stream_)
+        if (packet_->stream_index == stream_) {
+            if (index && index->timedByOrder()) {
+                packet_->pts = index->ptsForPacket(packet_->pos);
+                packet_->dts = AV_NOPTS_VALUE;
+            }
             avcodec_send_packet(codec_.get(), packet_.get()); // a damaged packet is skipped
+        }
         av_packet_unref(packet_.get());
     }
 }
@@ -105,7 +109,7 @@ void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
         else
             // The key frame's own display time: seek tables hold key frames at or before it
             // and the next key frame only later, so the demuxer lands on this one.
-            sought = av_seek_frame(fmt_.get(), stream_, e.pts, AVSEEK_FLAG_BACKWARD) >= 0;
+            sought = av_seek_frame(fmt_.get(), stream_, e.seekTs, AVSEEK_FLAG_BACKWARD) >= 0;
     }
     if (!sought) {
         rewind(index);
@@ -129,7 +133,7 @@ bool VideoDecoder::seeksByBytes() const {
 void VideoDecoder::rewind(const FrameIndex &index) {
     if (seeksByBytes() && avformat_seek_file(fmt_.get(), -1, 0, 0, 0, AVSEEK_FLAG_BYTE) >= 0)
         return;
-    int64_t first = index.count() ? index.firstPts() : INT64_MIN;
+    int64_t first = index.count() ? index.at(0).seekTs : INT64_MIN;
     if (av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_BACKWARD) < 0)
         av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_ANY);
 }

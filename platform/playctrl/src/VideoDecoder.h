@@ -44,7 +44,7 @@ class VideoDecoder {
 
     void setSkipNonReference(bool skip);
     int64_t toMs(int64_t pts, int64_t firstPts) const;
-    int64_t fromMs(int64_t ms, int64_t firstPts) const;
+    int64_t fromMs(int64_t ms, int64_t firstPts) const; // the last time stamp shown at ms
 
   private:
     bool seeksByBytes() const;
