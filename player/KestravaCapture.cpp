@@ -2,6 +2,7 @@
 #include "KestravaCOM.h"
 
 #include "AnsiText.h"
+#include "ComBoundary.h"
 #include "LogStatement.h"
 #include "SdkWrappers.h"
 
@@ -35,7 +36,7 @@ class FileHandle {
 } // namespace
 
 HRESULT KestravaCOM::GetPicture(int nType, BSTR strSavePath) {
-    try {
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
         if (!strSavePath) {
             return S_FALSE; // no path: ask the SDK for nothing and create nothing
         }
@@ -49,9 +50,7 @@ HRESULT KestravaCOM::GetPicture(int nType, BSTR strSavePath) {
             return S_FALSE;
         }
         return savePicture(nType, path.c_str(), buffer.get(), kPictureCapacity) ? S_OK : S_FALSE;
-    } catch (...) {
-        return S_FALSE;
-    }
+    });
 }
 
 bool KestravaCOM::savePicture(int type, const char *path, BYTE *buffer, DWORD capacity) noexcept {

@@ -3,6 +3,7 @@
 
 #include "AnalysisRegistry.h"
 #include "AnsiText.h"
+#include "ComBoundary.h"
 #include "SdkWrappers.h"
 
 #include <cmath>
@@ -42,7 +43,7 @@ float fractionOf(int percent) {
 } // namespace
 
 HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
-    try {
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
         if (port == -1) {
             // Still registered after an open without a port: SDK threads may be reading it.
             LONG obtained = port;
@@ -78,20 +79,16 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
             playState = Stopped; // an open file is closed by CloseFile even if never played
         }
         return S_OK;
-    } catch (...) {
-        return S_FALSE;
-    }
+    });
 }
 
 HRESULT KestravaCOM::CloseFile() {
-    try {
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
         if (playState == Closed) {
             return S_OK;
         }
         return statusOf(releaseFile(false));
-    } catch (...) {
-        return S_FALSE;
-    }
+    });
 }
 
 HRESULT KestravaCOM::Play() {

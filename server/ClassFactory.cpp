@@ -1,5 +1,6 @@
 #include "ClassFactory.h"
 
+#include "ComBoundary.h"
 #include "KestravaClass.h"
 #include "Module.h"
 
@@ -54,13 +55,7 @@ class ClassFactory final : public IClassFactory {
         *object = nullptr;
         if (outer && !IsEqualIID(iid, IID_IUnknown))
             return CLASS_E_NOAGGREGATION;
-        try {
-            return creator_(outer, iid, object);
-        } catch (const std::bad_alloc &) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        return comBoundary([&] { return creator_(outer, iid, object); });
     }
 
     STDMETHODIMP LockServer(BOOL lock) override {

@@ -4,6 +4,7 @@
 #ifndef KESTRAVA_SERVER_COMOBJECT_H
 #define KESTRAVA_SERVER_COMOBJECT_H
 
+#include "ComBoundary.h"
 #include "Module.h"
 #include "TypeInfoCache.h"
 
@@ -41,35 +42,21 @@ template <class Player> class ObjectCore : public Player {
     IUnknown *identity() { return static_cast<IBaseFilePlay *>(this); }
 
     HRESULT dispatchTypeInfoCount(REFIID itf, UINT *count) override {
-        try {
-            return cache(itf)->typeInfoCount(count);
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        return comBoundary([&] { return cache(itf)->typeInfoCount(count); });
     }
     HRESULT dispatchTypeInfo(REFIID itf, UINT index, LCID lcid, ITypeInfo **info) override {
-        try {
-            return cache(itf)->typeInfo(index, lcid, info);
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        return comBoundary([&] { return cache(itf)->typeInfo(index, lcid, info); });
     }
     HRESULT dispatchIDsOfNames(REFIID itf, LPOLESTR *names, UINT count, LCID lcid,
                                DISPID *ids) override {
-        try {
-            return cache(itf)->idsOfNames(names, count, lcid, ids);
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        return comBoundary([&] { return cache(itf)->idsOfNames(names, count, lcid, ids); });
     }
     HRESULT dispatchInvoke(REFIID itf, IDispatch *self, DISPID id, LCID lcid, WORD flags,
                            DISPPARAMS *params, VARIANT *result, EXCEPINFO *exception,
                            UINT *argError) override {
-        try {
+        return comBoundary([&] {
             return cache(itf)->invoke(self, id, lcid, flags, params, result, exception, argError);
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        });
     }
 
   protected:

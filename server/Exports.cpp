@@ -1,7 +1,10 @@
 // The module's entry point and its four exports. Nothing thrown may reach the caller.
 #include "ClassFactory.h"
+#include "ComBoundary.h"
 #include "Module.h"
 #include "Registration.h"
+
+using kestrava::comBoundary;
 
 extern "C" {
 
@@ -10,10 +13,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         kestrava::module::attach(instance);
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
-        try {
+        comBoundary([] {
             kestrava::module::detach();
-        } catch (...) {
-        }
+            return S_OK;
+        });
     }
     return TRUE;
 }
@@ -23,26 +26,19 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object) {
-    try {
-        return kestrava::getClassObject(clsid, iid, object);
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return comBoundary([&] { return kestrava::getClassObject(clsid, iid, object); });
 }
 
 STDAPI DllRegisterServer() {
-    try {
-        return kestrava::registerServer();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return comBoundary([] { return kestrava::registerServer(); });
 }
 
+// Never fails: what cannot be removed stays.
 STDAPI DllUnregisterServer() {
-    try {
+    comBoundary([] {
         kestrava::unregisterServer();
-    } catch (...) {
-    }
+        return S_OK;
+    });
     return S_OK;
 }
 }

@@ -1,6 +1,7 @@
 #include "Registration.h"
 
 #include "Module.h"
+#include "Owned.h"
 #include "RegistryApplier.h"
 
 #include <oleauto.h>
@@ -28,28 +29,20 @@ std::u16string toU16(const std::wstring &s) {
     return std::u16string(s.begin(), s.end());
 }
 
-struct LibraryCloser {
-    HMODULE module;
-    ~LibraryCloser() {
-        if (module)
-            FreeLibrary(module);
-    }
-};
-
 HRESULT lastErrorResult() {
     DWORD error = GetLastError();
     return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
 HRESULT loadRegistryScript(const std::wstring &path, std::u16string &script) {
-    LibraryCloser file{LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
-    if (!file.module)
+    ModuleRef file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!file)
         return lastErrorResult();
-    HRSRC resource = FindResourceW(file.module, MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
+    HRSRC resource = FindResourceW(file.get(), MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
     if (!resource)
         return lastErrorResult();
-    HGLOBAL loaded = LoadResource(file.module, resource);
-    DWORD size = SizeofResource(file.module, resource);
+    HGLOBAL loaded = LoadResource(file.get(), resource);
+    DWORD size = SizeofResource(file.get(), resource);
     const char *bytes = loaded ? static_cast<const char *>(LockResource(loaded)) : nullptr;
     if (!bytes)
         return lastErrorResult();
@@ -87,12 +80,12 @@ HRESULT applyOwnScript(RegistryMode mode) {
 }
 
 // The module's own TYPELIB 1, else the .tlb file beside it; `loadedFrom` names what loaded.
-HRESULT loadOwnTypeLibrary(ITypeLib **library, std::wstring &loadedFrom) {
-    *library = nullptr;
+HRESULT loadOwnTypeLibrary(ComPtr<ITypeLib> &library, std::wstring &loadedFrom) {
+    library.reset();
     loadedFrom = modulePath();
     if (loadedFrom.empty())
         return lastErrorResult();
-    HRESULT hr = LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library);
+    HRESULT hr = LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library.out());
     if (SUCCEEDED(hr))
         return hr;
     size_t dot = loadedFrom.rfind(L'.');
@@ -100,41 +93,37 @@ HRESULT loadOwnTypeLibrary(ITypeLib **library, std::wstring &loadedFrom) {
     if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator))
         loadedFrom.erase(dot);
     loadedFrom += L".tlb";
-    return LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library);
+    return LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library.out());
 }
 
 HRESULT registerTypeLibrary() {
-    ITypeLib *library = nullptr;
+    ComPtr<ITypeLib> library;
     std::wstring path;
-    HRESULT hr = loadOwnTypeLibrary(&library, path);
+    HRESULT hr = loadOwnTypeLibrary(library, path);
     if (FAILED(hr))
         return hr;
     std::wstring helpDirectory = path.substr(0, path.find_last_of(L"\\/:") + 1);
-    hr = RegisterTypeLib(library, path.data(), helpDirectory.data());
-    library->Release();
-    return hr;
+    return RegisterTypeLib(library.get(), path.data(), helpDirectory.data());
 }
 
 void unregisterTypeLibrary() {
-    ITypeLib *library = nullptr;
+    ComPtr<ITypeLib> library;
     std::wstring path;
-    if (FAILED(loadOwnTypeLibrary(&library, path)))
+    if (FAILED(loadOwnTypeLibrary(library, path)))
         return;
     TLIBATTR *attributes = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&attributes))) {
         // Looked up at run time, as older systems lacked it.
-        if (HMODULE oleaut = LoadLibraryW(L"oleaut32.dll")) {
+        if (ModuleRef oleaut{LoadLibraryW(L"oleaut32.dll")}) {
             using Unregister = HRESULT(WINAPI *)(REFGUID, WORD, WORD, LCID, SYSKIND);
             auto unregister = reinterpret_cast<Unregister>(
-                reinterpret_cast<void (*)()>(GetProcAddress(oleaut, "UnRegisterTypeLib")));
+                reinterpret_cast<void (*)()>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")));
             if (unregister)
                 unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                            attributes->lcid, attributes->syskind);
-            FreeLibrary(oleaut);
         }
         library->ReleaseTLibAttr(attributes);
     }
-    library->Release();
 }
 
 } // namespace

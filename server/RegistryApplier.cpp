@@ -1,6 +1,7 @@
 #include "RegistryApplier.h"
 
-#include <memory>
+#include "Owned.h"
+
 #include <string>
 #include <vector>
 
@@ -10,11 +11,6 @@ namespace {
 const wchar_t *wide(const std::u16string &s) {
     return reinterpret_cast<const wchar_t *>(s.c_str());
 }
-
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 HKEY rootKey(const std::u16string &name) {
     using rgs::equalsIgnoringCase;
@@ -74,10 +70,10 @@ class Journal {
                 RegDeleteKeyW(root_, it->path.c_str());
                 continue;
             }
-            HKEY raw = nullptr;
-            if (RegOpenKeyExW(root_, it->path.c_str(), 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
+            RegKey key;
+            if (RegOpenKeyExW(root_, it->path.c_str(), 0, KEY_SET_VALUE, key.out()) !=
+                ERROR_SUCCESS)
                 continue;
-            Key key(raw);
             if (it->kind == Change::AddedValue)
                 RegDeleteValueW(key.get(), it->valueName.c_str());
             else
@@ -129,17 +125,16 @@ HRESULT registerEntries(HKEY parent, const std::wstring &parentPath,
             RegDeleteTreeW(parent, name);
             RegDeleteKeyW(parent, name);
         }
-        HKEY raw = nullptr;
-        if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, &raw) != ERROR_SUCCESS &&
-            RegOpenKeyExW(parent, name, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+        RegKey key;
+        if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS &&
+            RegOpenKeyExW(parent, name, 0, KEY_READ, key.out()) != ERROR_SUCCESS) {
             DWORD disposition = 0;
             if (RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                nullptr, &raw, &disposition) != ERROR_SUCCESS)
+                                nullptr, key.out(), &disposition) != ERROR_SUCCESS)
                 return DISP_E_EXCEPTION;
             if (disposition == REG_CREATED_NEW_KEY)
                 journal.keyCreated(childPath(parentPath, entry.name));
         }
-        Key key(raw);
         std::wstring path = childPath(parentPath, entry.name);
         if (entry.hasData) {
             HRESULT hr = setString(key.get(), path, u"", entry.data, journal);
@@ -167,10 +162,9 @@ void unregisterEntries(HKEY parent, const std::vector<rgs::Entry> &entries) {
             RegDeleteValueW(parent, name);
             continue;
         }
-        HKEY raw = nullptr;
-        if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, &raw) != ERROR_SUCCESS)
+        RegKey key;
+        if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS)
             continue;
-        Key key(raw);
         unregisterEntries(key.get(), entry.children);
         bool keep = hasSubkeys(key.get()) || entry.marker == rgs::Marker::NoRemove;
         key.reset();
