@@ -4,6 +4,7 @@
 
 #include <Kestrava.h>
 
+#include <algorithm>
 #include <cwchar>
 
 namespace kestrava {
@@ -24,58 +25,57 @@ HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
     *info = info_.load(std::memory_order_acquire);
     if (*info)
         return S_OK;
-    {
-        ModuleLockGuard guard(module::typeInfoLock());
-        *info = info_.load(std::memory_order_acquire);
-        if (*info)
-            return S_OK;
-        ITypeLib *library = nullptr;
-        HRESULT hr = LoadRegTypeLib(LIBID_KESTRAVALib, 1, 0, lcid, &library);
-        if (FAILED(hr))
-            return hr;
-        ITypeInfo *loaded = nullptr;
-        hr = library->GetTypeInfoOfGuid(iid_, &loaded);
-        if (FAILED(hr)) {
-            library->Release();
-            return hr;
-        }
-        ITypeInfo2 *extended = nullptr;
-        if (SUCCEEDED(
-                loaded->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void **>(&extended)))) {
-            loaded->Release();
-            loaded = extended;
-        }
-        TYPEATTR *attributes = nullptr;
-        if (SUCCEEDED(loaded->GetTypeAttr(&attributes))) {
-            for (UINT i = 0; i < attributes->cFuncs; ++i) {
-                FUNCDESC *function = nullptr;
-                if (FAILED(loaded->GetFuncDesc(i, &function)))
-                    continue;
-                BSTR name = nullptr;
-                if (SUCCEEDED(loaded->GetDocumentation(function->memid, &name, nullptr, nullptr,
-                                                       nullptr)) &&
-                    name)
-                    memberNameTable_.push_back({name, SysStringLen(name), function->memid});
-                loaded->ReleaseFuncDesc(function);
+    ModuleLockGuard guard(module::typeInfoLock());
+    *info = info_.load(std::memory_order_acquire);
+    if (*info)
+        return S_OK;
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadRegTypeLib(LIBID_KESTRAVALib, 1, 0, lcid, library.out());
+    if (FAILED(hr))
+        return hr;
+    ComPtr<ITypeInfo> loaded;
+    hr = library->GetTypeInfoOfGuid(iid_, loaded.out());
+    if (FAILED(hr))
+        return hr;
+    ComPtr<ITypeInfo2> extended;
+    if (SUCCEEDED(loaded->QueryInterface(IID_ITypeInfo2, extended.outVoid())))
+        loaded = ComPtr<ITypeInfo>(extended.release());
+    std::vector<MemberName> table;
+    TYPEATTR *attributes = nullptr;
+    if (SUCCEEDED(loaded->GetTypeAttr(&attributes))) {
+        // The attributes go back on every path, the throwing push_back included.
+        struct AttributesBack {
+            ITypeInfo *info;
+            TYPEATTR *attributes;
+            ~AttributesBack() { info->ReleaseTypeAttr(attributes); }
+        } back{loaded.get(), attributes};
+        for (UINT i = 0; i < attributes->cFuncs; ++i) {
+            FUNCDESC *function = nullptr;
+            if (FAILED(loaded->GetFuncDesc(i, &function)))
+                continue;
+            const DISPID id = function->memid;
+            loaded->ReleaseFuncDesc(function);
+            Bstr name;
+            if (SUCCEEDED(loaded->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr)) &&
+                name) {
+                const UINT length = SysStringLen(name.get());
+                table.push_back({std::move(name), length, id});
             }
-            loaded->ReleaseTypeAttr(attributes);
         }
-        info_.store(loaded, std::memory_order_release);
-        library->Release();
-        *info = loaded;
     }
-    module::addTermination(&TypeInfoCache::release, this);
+    // Without its clean-up the record could not be emptied at unload: refuse rather than leak.
+    if (!module::addTermination(&TypeInfoCache::release, this))
+        return E_OUTOFMEMORY;
+    memberNameTable_ = std::move(table);
+    *info = loaded.release();
+    info_.store(*info, std::memory_order_release);
     return S_OK;
 }
 
 void TypeInfoCache::release(void *record) {
     auto *self = static_cast<TypeInfoCache *>(record);
-    if (ITypeInfo *info = self->info_.exchange(nullptr))
-        info->Release();
-    for (MemberName &member : self->memberNameTable_)
-        SysFreeString(member.name);
-    self->memberNameTable_.clear();
-    self->memberNameTable_.shrink_to_fit();
+    ComPtr<ITypeInfo> info(self->info_.exchange(nullptr));
+    std::vector<MemberName>().swap(self->memberNameTable_);
 }
 
 HRESULT TypeInfoCache::typeInfoCount(UINT *count) {
@@ -98,33 +98,40 @@ HRESULT TypeInfoCache::typeInfo(UINT, LCID lcid, ITypeInfo **info) {
     return S_OK;
 }
 
+// Only the first name names a member; the others name its parameters, which only the type
+// information knows. A null name cannot be looked up: its slot says DISPID_UNKNOWN.
 HRESULT TypeInfoCache::idsOfNames(LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) {
     if (count > 0 && (!names || !ids))
         return E_POINTER;
     ITypeInfo *info = nullptr;
     HRESULT hr = load(lcid, &info);
-    if (FAILED(hr))
+    if (FAILED(hr) || count == 0)
         return hr;
-    for (UINT n = 0; n < count; ++n) {
-        if (!names[n])
-            return DISP_E_UNKNOWNNAME;
-        const size_t length = wcslen(names[n]);
-        bool found = false;
+    // Every slot the lookup does not fill says so.
+    std::fill(ids, ids + count, DISPID_UNKNOWN);
+    if (!names[0])
+        return DISP_E_UNKNOWNNAME;
+    if (count == 1) {
+        const size_t length = wcslen(names[0]);
         for (size_t i = memberNameTable_.size(); i-- > 0;) {
             const MemberName &member = memberNameTable_[i];
-            if (member.length == length && wmemcmp(member.name, names[n], length) == 0) {
-                ids[n] = member.id;
-                found = true;
-                break;
+            if (member.length == length && wmemcmp(member.name.get(), names[0], length) == 0) {
+                ids[0] = member.id;
+                return S_OK;
             }
         }
-        if (!found) {
-            hr = info->GetIDsOfNames(names, count, ids);
-            if (FAILED(hr))
-                return hr;
-        }
+        return info->GetIDsOfNames(names, 1, ids);
     }
-    return S_OK;
+    // An empty name matches no parameter, so null names can go through in their places.
+    std::vector<LPOLESTR> checked(names, names + count);
+    bool nullName = false;
+    for (LPOLESTR &name : checked)
+        if (!name) {
+            name = const_cast<LPOLESTR>(L"");
+            nullName = true;
+        }
+    hr = info->GetIDsOfNames(checked.data(), count, ids);
+    return nullName && SUCCEEDED(hr) ? DISP_E_UNKNOWNNAME : hr;
 }
 
 HRESULT TypeInfoCache::invoke(IDispatch *self, DISPID id, LCID lcid, WORD flags, DISPPARAMS *params,

@@ -2,6 +2,8 @@
 #ifndef KESTRAVA_SERVER_TYPEINFOCACHE_H
 #define KESTRAVA_SERVER_TYPEINFOCACHE_H
 
+#include "Owned.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
@@ -13,7 +15,7 @@ namespace kestrava {
 class TypeInfoCache {
   public:
     struct MemberName {
-        BSTR name;
+        Bstr name;
         UINT length; // UTF-16 code units
         DISPID id;
     };

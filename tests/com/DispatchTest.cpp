@@ -97,10 +97,24 @@ TEST_F(Dispatch, ParameterNamesResolveToTheirPositions) {
     EXPECT_TRUE(resolves(dispatch.get(), {L"SetVolume", L"nPercent"}, {11, 0}));
     EXPECT_TRUE(resolves(dispatch.get(), {L"OpenFile", L"hWnd", L"fileName"}, {1, 1, 0}));
     EXPECT_TRUE(resolves(dispatch.get(), {L"setvolume", L"NPERCENT"}, {11, 0}));
-    std::vector<DISPID> ids(2);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(L"SetVolume"), const_cast<LPOLESTR>(L"nPencent")};
+    // Later names are parameters only: a member's name there, a wrong one or a null one is
+    // unknown in its own slot.
+    const std::vector<std::vector<const wchar_t *>> unknownParameters = {
+        {L"SetVolume", L"nPencent"}, {L"SetVolume", L"Play"}, {L"SetVolume", nullptr}};
+    for (const auto &list : unknownParameters) {
+        std::vector<LPOLESTR> names;
+        for (const wchar_t *name : list)
+            names.push_back(const_cast<LPOLESTR>(name));
+        std::vector<DISPID> ids(names.size(), 12345);
+        EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, names.data(), 2,
+                                                              LOCALE_USER_DEFAULT, ids.data()));
+        EXPECT_EQ((std::vector<DISPID>{11, DISPID_UNKNOWN}), ids);
+    }
+    LPOLESTR none[] = {nullptr, const_cast<LPOLESTR>(L"nPercent")};
+    std::vector<DISPID> ids(2, 12345);
     EXPECT_EQ(DISP_E_UNKNOWNNAME,
-              dispatch->GetIDsOfNames(IID_NULL, names, 2, LOCALE_USER_DEFAULT, ids.data()));
+              dispatch->GetIDsOfNames(IID_NULL, none, 2, LOCALE_USER_DEFAULT, ids.data()));
+    EXPECT_EQ((std::vector<DISPID>{DISPID_UNKNOWN, DISPID_UNKNOWN}), ids);
 }
 
 TEST_F(Dispatch, RegionInterfaceHasTypeInformationButNoMembers) {
