@@ -30,22 +30,31 @@ struct Token {
     bool quoted = false;
 
     bool is(const char *word) const { return !quoted && equalsIgnoringCase(text, word); }
+    bool isExactly(const char16_t *word) const { return !quoted && text == word; }
 };
+
+// Words with a meaning of their own; unquoted they never name anything.
+bool isReservedWord(const Token &token) {
+    return token.is("NoRemove") || token.is("ForceRemove") || token.is("val") || token.is("Delete");
+}
 
 class Lexer {
   public:
     explicit Lexer(const std::u16string &text) : text_(text) {}
 
-    // 1: a token; 0: the end of the text; -1: an unterminated quote.
+    // 1: a token; 0: the end of the text; -1: text that is no token (an unterminated quote, a
+    // quote inside a word or right after a quoted text, a control character).
     int next(Token &token) {
         while (pos_ < text_.size() && isSpace(text_[pos_]))
             ++pos_;
         if (pos_ >= text_.size())
             return 0;
         token.text.clear();
-        if (text_[pos_] == u'\'') {
-            token.quoted = true;
-            for (++pos_; pos_ < text_.size(); ++pos_) {
+        token.quoted = text_[pos_] == u'\'';
+        if (token.quoted) {
+            for (++pos_;; ++pos_) {
+                if (pos_ >= text_.size() || isControl(text_[pos_]))
+                    return -1;
                 if (text_[pos_] != u'\'') {
                     token.text.push_back(text_[pos_]);
                 } else if (pos_ + 1 < text_.size() && text_[pos_ + 1] == u'\'') {
@@ -53,21 +62,26 @@ class Lexer {
                     ++pos_;
                 } else {
                     ++pos_;
-                    return 1;
+                    break;
                 }
             }
-            return -1;
+        } else {
+            for (; pos_ < text_.size() && !isSpace(text_[pos_]); ++pos_) {
+                if (text_[pos_] == u'\'' || isControl(text_[pos_]))
+                    return -1;
+                token.text.push_back(text_[pos_]);
+            }
         }
-        token.quoted = false;
-        while (pos_ < text_.size() && !isSpace(text_[pos_]))
-            token.text.push_back(text_[pos_++]);
-        return 1;
+        // Tokens are separated by white space.
+        return pos_ >= text_.size() || isSpace(text_[pos_]) ? 1 : -1;
     }
 
     size_t position() const { return pos_; }
     void rewind(size_t position) { pos_ = position; }
 
   private:
+    static bool isControl(char16_t c) { return c < u' ' && !isSpace(c); }
+
     const std::u16string &text_;
     size_t pos_ = 0;
 };
@@ -86,36 +100,59 @@ class Parser {
                 return kSyntaxError;
             RootBlock block;
             block.rootName = token.text;
-            if (!expect("{") || !entries(block.entries, 1))
+            if (!expect(u"{") || !entries(block.entries, 1))
                 return kSyntaxError;
             roots.push_back(std::move(block));
         }
     }
 
   private:
-    bool expect(const char *word) {
+    bool expect(const char16_t *word) {
         Token token;
-        return lexer_.next(token) == 1 && token.is(word);
+        return lexer_.next(token) == 1 && token.isExactly(word);
     }
 
-    // A name or a data text: anything but the structural tokens.
-    bool operand(std::u16string &out) {
+    bool peekIs(const char16_t *word) {
+        size_t at = lexer_.position();
         Token token;
-        if (lexer_.next(token) != 1 || token.is("{") || token.is("}") || token.is("="))
+        if (lexer_.next(token) == 1 && token.isExactly(word))
+            return true;
+        lexer_.rewind(at);
+        return false;
+    }
+
+    // A key or value name: quoted, any non-empty text; unquoted, a plain word, or a whole
+    // braced word such as a GUID. Key names never hold a backslash.
+    static bool isName(const Token &token, bool keyName) {
+        const std::u16string &name = token.text;
+        if (name.empty() || (keyName && name.find(u'\\') != std::u16string::npos))
+            return false;
+        if (token.quoted)
+            return true;
+        if (isReservedWord(token) || name.find(u'=') != std::u16string::npos)
+            return false;
+        const size_t brace = name.find_first_of(u"{}");
+        if (brace == std::u16string::npos)
+            return true;
+        return name.size() > 2 && name.front() == u'{' && name.back() == u'}' &&
+               name.find_first_of(u"{}", 1) == name.size() - 1;
+    }
+
+    bool name(std::u16string &out, bool keyName) {
+        Token token;
+        if (lexer_.next(token) != 1 || !isName(token, keyName))
             return false;
         out = std::move(token.text);
         return true;
     }
 
-    bool stringData(std::u16string &out) { return expect("=") && expect("s") && operand(out); }
-
-    bool peekIs(const char *word) {
-        size_t at = lexer_.position();
+    // `= s 'text'`, the sign already read for keys.
+    bool quotedData(std::u16string &out) {
         Token token;
-        if (lexer_.next(token) == 1 && token.is(word))
-            return true;
-        lexer_.rewind(at);
-        return false;
+        if (!expect(u"s") || lexer_.next(token) != 1 || !token.quoted)
+            return false;
+        out = std::move(token.text);
+        return true;
     }
 
     bool entries(std::vector<Entry> &out, int depth) {
@@ -123,36 +160,33 @@ class Parser {
             return false;
         Token token;
         for (;;) {
+            size_t at = lexer_.position();
             if (lexer_.next(token) != 1)
-                return false; // a missing }
-            if (token.is("}"))
+                return false; // a missing } or no token at all
+            if (token.isExactly(u"}"))
                 return true;
             Entry entry;
             if (token.is("val")) {
                 entry.isValue = true;
                 entry.hasData = true;
-                if (!operand(entry.name) || !stringData(entry.data))
+                if (!name(entry.name, false) || !expect(u"=") || !quotedData(entry.data))
                     return false;
                 out.push_back(std::move(entry));
                 continue;
             }
             if (token.is("NoRemove") || token.is("ForceRemove")) {
                 entry.marker = token.is("NoRemove") ? Marker::NoRemove : Marker::ForceRemove;
-                if (!operand(entry.name))
-                    return false;
-            } else if (token.is("{") || token.is("=") || token.is("Delete")) {
-                return false; // Delete is outside the subset we read: refuse, never misread
             } else {
-                entry.name = std::move(token.text);
+                lexer_.rewind(at); // the word is the key's name
             }
-            if (entry.name.empty() || entry.name.find(u'\\') != std::u16string::npos)
+            if (!name(entry.name, true))
                 return false;
-            if (peekIs("=")) {
+            if (peekIs(u"=")) {
                 entry.hasData = true;
-                if (!expect("s") || !operand(entry.data))
+                if (!quotedData(entry.data))
                     return false;
             }
-            if (peekIs("{")) {
+            if (peekIs(u"{")) {
                 entry.hasBlock = true;
                 if (!entries(entry.children, depth + 1))
                     return false;
@@ -194,17 +228,14 @@ int32_t expand(const std::u16string &text, const Replacements &replacements,
             expanded.push_back(text[i]);
             continue;
         }
-        size_t close = i + 1;
-        while (close < text.size() && text[close] != u'%') {
-            if (close - i > kMaxReplacementName) {
-                expanded.clear();
-                return kFail;
-            }
-            ++close;
-        }
-        if (close >= text.size()) {
+        const size_t close = text.find(u'%', i + 1);
+        if (close == std::u16string::npos) {
             expanded.clear();
-            return kSyntaxError;
+            return kSyntaxError; // however long the rest, it names nothing
+        }
+        if (close - i - 1 > kMaxReplacementName) {
+            expanded.clear();
+            return kFail;
         }
         std::u16string name = text.substr(i + 1, close - i - 1);
         if (name.empty()) {

@@ -89,6 +89,20 @@ TEST(RegistryScriptReader, MalformedTextReadsNothing) {
         "HKCR { NoRemove }",
         "HKCR { } }",
         "HKCR { '' }",
+        "HKCR { App = s 'it's' }",
+        "HKCR { Key {} }",
+        "HKCR { Foo{ val X = s 'y' }Bar }",
+        "HKCR { ForceRemove NoRemove CLSID { X } }",
+        "HKCR { ForceRemove val X = s 'y' }",
+        "HKCR { NoRemove Delete }",
+        "HKCR { Key = s unquoted }",
+        "HKCR { Key = S 'x' }",
+        "HKCR { Key=s 'x' }",
+        "HKCR { Key = s 'x'{ } }",
+        "HKCR { A}B }",
+        "HKCR { {A}B} }",
+        "HKCR { val 'x' = s 'y'z' }",
+        "HKCR{ }",
     };
     for (const char *text : bad) {
         std::vector<rgs::RootBlock> roots;
@@ -121,6 +135,7 @@ TEST(RegistryScriptExpansion, RefusesUnknownUnclosedAndOverlongNames) {
     std::u16string out;
     EXPECT_EQ(kSyntaxError, expandText("%OTHER%", out));
     EXPECT_EQ(kSyntaxError, expandText("abc %MODULE", out));
+    EXPECT_EQ(kSyntaxError, expandText("abc %ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 and on", out));
     EXPECT_EQ(kFail, expandText("%ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456%", out));
     // 31 characters is still a name (unknown here), not an overlong one.
     EXPECT_EQ(kSyntaxError, expandText("%ABCDEFGHIJKLMNOPQRSTUVWXYZ01234%", out));
@@ -235,6 +250,13 @@ TEST_F(RegistryApplier, FailedBlockRestoresAnOverwrittenDefaultValue) {
 }
 
 TEST_F(RegistryApplier, MalformedScriptWritesNothing) {
-    EXPECT_EQ(DISP_E_EXCEPTION, apply("Written = s 'x' Unclosed {", RegistryMode::Register));
-    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, at(L"Written")));
+    for (const char *block :
+         {"Written = s 'x' Unclosed {", "App = s 'it's'", "Key {}", "Foo{ val X = s 'y' }Bar",
+          "ForceRemove NoRemove CLSID { X }", "ForceRemove val X = s 'y'"}) {
+        EXPECT_EQ(DISP_E_EXCEPTION, apply(block, RegistryMode::Register)) << block;
+        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, at(L""))) << block;
+    }
+    std::u16string unclosed = u"HKCU { Written = s '%" + std::u16string(40, u'x') + u"' }";
+    EXPECT_EQ(DISP_E_EXCEPTION, applyRegistryScript(unclosed, {}, RegistryMode::Register));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, L"Written"));
 }
