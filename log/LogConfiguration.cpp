@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace kestrava {
 
 void configureLog() noexcept {
@@ -21,6 +23,10 @@ void configureLog() noexcept {
         CData path(directory);
         path += "/";
         path += kFileName;
+        // A CData without memory keeps what it had: a part of the path is no path to try.
+        if (std::strlen(path.c_str()) != length + sizeof kFileName) {
+            return;
+        }
         CQorLogManager::Init(path.c_str());
     } catch (...) {
         // Construction of a player goes on without a log configuration.

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <climits>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -59,6 +60,11 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
             std::string ansi;
             toAnsi(path, ansi); // an unconvertible path stays empty and fails to open
             fileName = ansi.c_str();
+            if (std::strcmp(fileName.c_str(), ansi.c_str()) != 0) {
+                // Without memory CData keeps the old path: opening that would reopen the old file.
+                fileName = "";
+                return S_FALSE;
+            }
         }
         renderWindow = hWnd;
         SdkSetFileEndMsg(port, windowHandle(renderWindow), kFileEndMessage);

@@ -1,4 +1,5 @@
 #include "AnalysisRegistry.h"
+#include "FailingAllocation.h"
 #include "PlayerTestSupport.h"
 
 #include <climits>
@@ -63,6 +64,17 @@ TEST_F(Lifecycle, ConstructionSurvivesAnUnloadableConfiguration) {
     EXPECT_EQ(0, other.speed());
     EXPECT_EQ("", other.path());
     EXPECT_EQ(S_OK, other.FinalConstruct());
+}
+
+// CommonModule.dll beside the doubles can be made to run out of memory.
+TEST_F(Lifecycle, ConfigurationPathThatCannotBeBuiltIsNotTried) {
+    doubles::clearRecords();
+    QorLogDouble_SetInitResult(-1);
+    {
+        FailingAllocations failing;
+        TestPlayer other;
+    }
+    EXPECT_THAT(doubles::initPaths(), ElementsAre("log.properties"));
 }
 
 TEST_F(Lifecycle, NewObjectAnswersWithoutTheSdk) {
@@ -175,6 +187,17 @@ TEST_F(OpenClose, FailedOpenKeepsPortAndRegistrationAndEmptiesThePath) {
     EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"found.mp4"), kWindow));
     EXPECT_EQ(0, PlayCtrlDouble_CountCalls("PlayM4_GetPort"));
     EXPECT_EQ("found.mp4", player->path());
+}
+
+TEST_F(OpenClose, PathThatCannotBeStoredOpensNothing) {
+    open();
+    {
+        FailingAllocations failing;
+        EXPECT_EQ(S_FALSE, player->OpenFile(Bstr(L"C:\\media\\other.mp4"), kWindow));
+    }
+    EXPECT_EQ(0, PlayCtrlDouble_CountCalls("PlayM4_OpenFile"));
+    EXPECT_EQ("", player->path());
+    EXPECT_EQ(S_OK, player->CloseFile());
 }
 
 TEST_F(OpenClose, NullPathOpensTheEmptyPath) {

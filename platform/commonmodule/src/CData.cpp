@@ -1,30 +1,42 @@
 #include "CData.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
+// Nothing here throws: an exception could not be caught by a caller in another DLL. A text that
+// cannot get memory leaves the CData as it was.
 namespace {
 
-// Every CData owns a heap copy; an empty text is a real empty string so c_str() is never null.
-char *duplicate(const char *text) {
-    if (text == nullptr)
-        text = "";
-    const size_t length = std::strlen(text);
-    char *copy = static_cast<char *>(std::malloc(length + 1));
-    if (copy == nullptr)
-        throw std::bad_alloc();
-    std::memcpy(copy, text, length + 1);
-    return copy;
+// The one empty text: emptying never needs memory, so it never fails, and c_str is never null.
+char emptyText[1] = {'\0'};
+
+// A heap copy of `length` characters of `text` and then `more`, or null without memory.
+char *join(const char *text, size_t length, const char *more, size_t moreLength) noexcept {
+    char *joined = new (std::nothrow) char[length + moreLength + 1];
+    if (joined != nullptr) {
+        std::memcpy(joined, text, length);
+        std::memcpy(joined + length, more, moreLength);
+        joined[length + moreLength] = '\0';
+    }
+    return joined;
+}
+
+void release(char *text) noexcept {
+    if (text != emptyText)
+        delete[] text;
 }
 
 } // namespace
 
-CData::CData() : text_(duplicate("")) {}
+CData::CData() : text_(emptyText) {}
 
-CData::CData(const char *text) : text_(duplicate(text)) {}
+CData::CData(const char *text) : text_(emptyText) {
+    *this = text;
+}
 
-CData::CData(const CData &other) : text_(duplicate(other.text_)) {}
+CData::CData(const CData &other) : text_(emptyText) {
+    *this = other.text_;
+}
 
 CData &CData::operator=(const CData &other) {
     if (this != &other)
@@ -33,29 +45,30 @@ CData &CData::operator=(const CData &other) {
 }
 
 CData::~CData() {
-    std::free(text_);
+    release(text_);
 }
 
 CData &CData::operator=(const char *text) {
+    if (text == nullptr || *text == '\0') {
+        release(text_);
+        text_ = emptyText;
+        return *this;
+    }
     // Copy first: the text may point into our own buffer.
-    char *copy = duplicate(text);
-    std::free(text_);
-    text_ = copy;
+    if (char *copy = join(text, std::strlen(text), "", 0)) {
+        release(text_);
+        text_ = copy;
+    }
     return *this;
 }
 
 CData &CData::operator+=(const char *text) {
     if (text == nullptr || *text == '\0')
         return *this;
-    const size_t mine = std::strlen(text_);
-    const size_t theirs = std::strlen(text);
-    char *joined = static_cast<char *>(std::malloc(mine + theirs + 1));
-    if (joined == nullptr)
-        throw std::bad_alloc();
-    std::memcpy(joined, text_, mine);
-    std::memcpy(joined + mine, text, theirs + 1);
-    std::free(text_);
-    text_ = joined;
+    if (char *joined = join(text_, std::strlen(text_), text, std::strlen(text))) {
+        release(text_);
+        text_ = joined;
+    }
     return *this;
 }
 

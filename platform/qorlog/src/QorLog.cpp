@@ -7,22 +7,31 @@
 #include <log4cplus/initializer.h>
 #include <log4cplus/logger.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
 namespace {
 
 // log4cplus wants explicit initialisation; doing it lazily keeps DllMain free of it. The
-// library is never shut down: the process may still log from other DLLs' teardown.
+// library is never shut down: the process may still log from other DLLs' teardown. A set-up that
+// throws (no memory) is tried again by the next call; std::call_once is no help there, since the
+// exception would have to unwind through the C of the threads library.
+std::atomic<bool> rootReady{false};
+std::mutex rootReadyLock; // serialises the set-up below
+
 log4cplus::Logger rootLogger() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        log4cplus::initialize();
-        log4cplus::Logger root = log4cplus::Logger::getRoot();
-        root.setLogLevel(log4cplus::WARN_LOG_LEVEL);
-        log4cplus::SharedAppenderPtr console(new log4cplus::ConsoleAppender(true, true));
-        root.addAppender(console);
-    });
+    if (!rootReady.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> guard(rootReadyLock);
+        if (!rootReady.load(std::memory_order_relaxed)) {
+            log4cplus::initialize();
+            log4cplus::SharedAppenderPtr console(new log4cplus::ConsoleAppender(true, true));
+            log4cplus::Logger root = log4cplus::Logger::getRoot();
+            root.setLogLevel(log4cplus::WARN_LOG_LEVEL);
+            root.addAppender(console);
+            rootReady.store(true, std::memory_order_release);
+        }
+    }
     return log4cplus::Logger::getRoot();
 }
 
