@@ -216,7 +216,7 @@ TEST(Formats, EveryListedFormatOpensAndShowsItsFirstAndLastFrames) {
 }
 
 TEST(Pictures, EveryAcceptedStreamShowsTheToolsOwnDecodeOfTheFrameAskedFor) {
-    for (const char *clip : {"h264.mp4", "mpeg4_packed.avi", "h264_opengop.264",
+    for (const char *clip : {"h264.mp4", "mpeg4_packed.avi", "h264.avi", "h264_opengop.264",
                              "hevc_opengop.hevc", "h264_aac.ps", "hevc_g711.mpg"}) {
         SCOPED_TRACE(clip);
         const Reference ref = readReference(clip);

@@ -31,6 +31,7 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
 [ -s mpeg4_packed.avi ] || ff "${video[@]}" -c:v libxvid -bf 2 -g 50 "${out[@]}" mpeg4_packed.avi
 [ -s h264_opengop.264 ] || ff "${video[@]}" "${x264[@]}" -x264-params open_gop=1 "${out[@]}" \
   -f h264 h264_opengop.264
+[ -s h264.avi ] || ff -i h264.mp4 -c copy h264.avi
 [ -s hevc_opengop.hevc ] || ff -i hevc_opengop.mkv -c copy -bsf:v hevc_mp4toannexb -f hevc \
   hevc_opengop.hevc
 
@@ -71,7 +72,7 @@ reference() {
     >"refs/$clip.txt.tmp"
   mv "refs/$clip.txt.tmp" "refs/$clip.txt"
 }
-for clip in h264.mp4 mpeg4_packed.avi h264_opengop.264 hevc_opengop.hevc h264_aac.ps \
+for clip in h264.mp4 mpeg4_packed.avi h264.avi h264_opengop.264 hevc_opengop.hevc h264_aac.ps \
   hevc_g711.mpg; do
   reference "$clip"
 done

@@ -9,6 +9,18 @@
 
 namespace playctrl {
 
+namespace {
+// The middle of the positive steps, 0 if there are none.
+int64_t medianStep(std::vector<int64_t> steps) {
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [](int64_t s) { return s <= 0; }),
+                steps.end());
+    if (steps.empty())
+        return 0;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return steps[steps.size() / 2];
+}
+} // namespace
+
 void FrameIndex::start(const std::string &utf8Path, int stream, std::function<void()> onDone) {
     stop();
     abort_ = false;
@@ -45,6 +57,8 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     std::vector<IndexEntry> packets; // in decode order
     std::unique_ptr<DisplayOrder> order;
     bool everyPts = true;
+    std::vector<int64_t> dtsSteps;
+    int64_t lastDts = AV_NOPTS_VALUE;
     AVRational timeBase{1, 1000}, rate{25, 1};
     try {
         FormatContextPtr fmt = openInput(path, &abort_);
@@ -66,6 +80,9 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         while (!abort_ && av_read_frame(fmt.get(), pkt.get()) >= 0) {
             if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
                 everyPts = everyPts && pkt->pts != AV_NOPTS_VALUE;
+                if (pkt->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE)
+                    dtsSteps.push_back(pkt->dts - lastDts);
+                lastDts = pkt->dts;
                 int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
                              : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                           : counter;
@@ -87,10 +104,15 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
                          [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
         return packets;
     }
+    // Containers that time packets by their place (AVI) may count in units of half a frame
+    // or so: the step between packets says more than the header's rate.
+    int64_t ticks = medianStep(dtsSteps);
+    if (ticks <= 0)
+        ticks = av_rescale_q(1, av_inv_q(rate), timeBase);
     std::vector<IndexEntry> entries;
     for (const DisplayOrder::Picture &p : order->finish()) {
         IndexEntry e = packets[p.packet];
-        e.pts = av_rescale_q(p.position, av_inv_q(rate), timeBase);
+        e.pts = p.position * std::max<int64_t>(ticks, 1);
         e.key = p.key;
         entries.push_back(e);
         if (e.pos >= 0)
@@ -108,6 +130,10 @@ int64_t FrameIndex::ptsForPacket(int64_t pos) const {
 
 void FrameIndex::assign(std::vector<IndexEntry> packets) {
     entries_ = std::move(packets);
+    std::vector<int64_t> steps;
+    for (size_t i = 1; i < entries_.size(); ++i)
+        steps.push_back(entries_[i].pts - entries_[i - 1].pts);
+    frameTicks_ = medianStep(steps);
     keys_.clear();
     for (int i = 0; i < count(); ++i)
         if (entries_[i].key)

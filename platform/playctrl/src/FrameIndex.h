@@ -44,6 +44,8 @@ class FrameIndex {
     int keyAtOrBefore(int frame) const;         // -1 if none
     int keyAfter(int frame) const;              // -1 if none
     int64_t firstPts() const { return entries_.empty() ? 0 : entries_.front().pts; }
+    // The usual time from one frame to the next, in the stream's time base; 0 if unknown.
+    int64_t frameTicks() const { return frameTicks_; }
     // Whether times were given from the display order; then the time of the picture that the
     // packet at this byte position yields, or AV_NOPTS_VALUE.
     bool timedByOrder() const { return !packetPts_.empty(); }
@@ -59,6 +61,7 @@ class FrameIndex {
     std::vector<IndexEntry> entries_; // written by the builder, read only once ready_
     std::vector<int> keys_;           // frame numbers of key frames, ascending
     std::vector<std::pair<int64_t, int64_t>> packetPts_; // (byte position, pts), by position
+    int64_t frameTicks_ = 0;
     std::atomic<bool> ready_{false};
     std::atomic<bool> abort_{false};
     std::mutex mutex_; // guards ready_ transitions for waitReady

@@ -414,8 +414,10 @@ int64_t Player::durationMs() {
     index_.waitReady();
     if (index_.count() == 0)
         return 0;
-    int64_t lastMs = decoder_.toMs(index_.at(index_.count() - 1).pts, index_.firstPts());
-    return lastMs + decoder_.frameDurationMs();
+    int64_t last = index_.at(index_.count() - 1).pts;
+    if (index_.frameTicks() > 0)
+        return decoder_.toMs(last + index_.frameTicks(), index_.firstPts());
+    return decoder_.toMs(last, index_.firstPts()) + decoder_.frameDurationMs();
 }
 
 int Player::frameAtMs(int64_t ms) {

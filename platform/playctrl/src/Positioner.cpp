@@ -8,7 +8,7 @@ DecodedFrame Positioner::forwardTo(int number) {
     index_.waitReady();
     if (number >= index_.count() && index_.count() > 0)
         return {};
-    if (decoder_.lastNumber() + 1 == number) {
+    if (decoder_.lastNumber() + 1 == number && decoder_.continuesWith(index_)) {
         DecodedFrame frame = decoder_.next(&index_);
         while (frame && frame.number < number)
             frame = decoder_.next(&index_);

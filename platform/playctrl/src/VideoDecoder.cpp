@@ -42,6 +42,7 @@ void VideoDecoder::close() {
     fmt_.reset();
     packet_.reset();
     stream_ = -1;
+    unstamped_ = false;
 }
 
 int64_t VideoDecoder::frameDurationMs() const {
@@ -92,6 +93,7 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
                 packet_->pts = index->ptsForPacket(packet_->pos);
                 packet_->dts = AV_NOPTS_VALUE;
             }
+            unstamped_ = unstamped_ || !index;
             avcodec_send_packet(codec_.get(), packet_.get()); // a damaged packet is skipped
         }
         av_packet_unref(packet_.get());
@@ -117,6 +119,7 @@ void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
     }
     avcodec_flush_buffers(codec_.get());
     drained_ = false;
+    unstamped_ = false;
     lastNumber_ = key - 1;
 }
 
@@ -141,6 +144,7 @@ void VideoDecoder::rewind(const FrameIndex &index) {
 void VideoDecoder::restart() {
     avcodec_flush_buffers(codec_.get());
     drained_ = false;
+    unstamped_ = false;
     lastNumber_ = -1;
 }
 

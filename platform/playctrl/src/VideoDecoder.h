@@ -41,6 +41,11 @@ class VideoDecoder {
     void restart();
     // Number of the last frame returned by next(); -1 right after opening or seeking.
     int lastNumber() const { return lastNumber_; }
+    // Whether decoding may go on to lastNumber() + 1: not when the index times pictures by
+    // their order but packets went in before it was ready, without those times.
+    bool continuesWith(const FrameIndex &index) const {
+        return !(unstamped_ && index.timedByOrder());
+    }
 
     void setSkipNonReference(bool skip);
     int64_t toMs(int64_t pts, int64_t firstPts) const;
@@ -55,6 +60,7 @@ class VideoDecoder {
     int stream_ = -1;
     bool drained_ = false;
     int lastNumber_ = -1;
+    bool unstamped_ = false; // packets were sent without the index since the last seek
 };
 
 } // namespace playctrl
