@@ -111,7 +111,9 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
         return st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && type != types.end() &&
                g711Of(type->second) != AV_CODEC_ID_NONE;
     };
-    if (*stream < 0 || !isG711(fmt->streams[*stream]))
+    // Without sample rate, the misread track is no "best" stream at all.
+    if (*stream >= 0 ? !isG711(fmt->streams[*stream])
+                     : std::none_of(fmt->streams, fmt->streams + fmt->nb_streams, isG711))
         return fmt;
     // Parsed as MPEG audio, the samples would be cut at false frame headers.
     fmt = openInput(utf8Path, abort, AVFMT_FLAG_NOPARSE);
