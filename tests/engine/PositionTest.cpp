@@ -216,8 +216,9 @@ TEST(Formats, EveryListedFormatOpensAndShowsItsFirstAndLastFrames) {
 }
 
 TEST(Pictures, EveryAcceptedStreamShowsTheToolsOwnDecodeOfTheFrameAskedFor) {
-    for (const char *clip : {"h264.mp4", "mpeg4_packed.avi", "h264.avi", "h264_opengop.264",
-                             "hevc_opengop.hevc", "h264_aac.ps", "hevc_g711.mpg"}) {
+    for (const char *clip :
+         {"h264.mp4", "mpeg4_packed.avi", "h264.avi", "h264_opengop.264", "hevc_opengop.hevc",
+          "h264_aac.ps", "hevc_g711.mpg", "h264_mulaw.ps"}) {
         SCOPED_TRACE(clip);
         const Reference ref = readReference(clip);
         ASSERT_GE(ref.keys.size(), 2u);

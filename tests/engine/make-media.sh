@@ -35,7 +35,8 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
 [ -s hevc_opengop.hevc ] || ff -i hevc_opengop.mkv -c copy -bsf:v hevc_mp4toannexb -f hevc \
   hevc_opengop.hevc
 
-# Program streams as recorders write them (H.264 with AAC, HEVC with G.711).
+# Program streams as recorders write them (H.264 with AAC, HEVC with G.711 A-law, H.264 with
+# G.711 µ-law and times on key frames only).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ ! -s h264_aac.ps ]; then
   ff -i h264_aac.mp4 -map 0:v -c copy -f mpegts ps-video.ts
@@ -47,7 +48,12 @@ if [ ! -s hevc_g711.mpg ]; then
   ff -f lavfi -i sine=frequency=440:sample_rate=8000 -t 6 -c:a pcm_alaw -f alaw ps-audio.alaw
   python3 "$here/make-ps.py" ps-video.ts alaw ps-audio.alaw hevc_g711.mpg
 fi
-rm -f ps-video.ts ps-audio.aac ps-audio.alaw
+if [ ! -s h264_mulaw.ps ]; then
+  ff -i h264_aac.mp4 -map 0:v -c copy -f mpegts ps-video.ts
+  ff -f lavfi -i sine=frequency=440:sample_rate=8000 -t 6 -c:a pcm_mulaw -f mulaw ps-audio.ulaw
+  python3 "$here/make-ps.py" ps-video.ts mulaw ps-audio.ulaw h264_mulaw.ps keytimes
+fi
+rm -f ps-video.ts ps-audio.aac ps-audio.alaw ps-audio.ulaw
 
 # The ffmpeg tool's own decode of the frames the picture tests position to, as raw yuv420p:
 # refs/CLIP.txt holds the frame count, the key frames and the frames extracted.
@@ -73,7 +79,7 @@ reference() {
   mv "refs/$clip.txt.tmp" "refs/$clip.txt"
 }
 for clip in h264.mp4 mpeg4_packed.avi h264.avi h264_opengop.264 hevc_opengop.hevc h264_aac.ps \
-  hevc_g711.mpg; do
+  hevc_g711.mpg h264_mulaw.ps; do
   reference "$clip"
 done
 

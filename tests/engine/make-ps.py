@@ -3,9 +3,10 @@
 header and the stream map before every key frame, H.264 or HEVC video and G.711 or AAC sound.
 The ffmpeg tool's own program stream muxer takes neither G.711 nor AAC.
 
-Usage: make-ps.py VIDEO.ts {alaw|mulaw|adts} AUDIO OUT
+Usage: make-ps.py VIDEO.ts {alaw|mulaw|adts} AUDIO OUT [keytimes]
   VIDEO.ts  an MPEG transport stream whose video PES packets are taken over with their times
   AUDIO     raw 8 kHz G.711 bytes, or an ADTS file (44.1 kHz)
+  keytimes  video times only on key frames, as some recorders write them
 """
 import struct
 import sys
@@ -117,6 +118,7 @@ def audio_frames(kind, path, start):
 
 def main():
     video, kind, audio, out = sys.argv[1:5]
+    key_times_only = sys.argv[5:] == ["keytimes"]
     vtype, frames = ts_video(video)
     start = min(f[0] for f in frames)
     sound = audio_frames(kind, audio, start)
@@ -128,7 +130,8 @@ def main():
                 f.write(system_header() + stream_map(vtype, AUDIO_TYPES[kind]))
             for i in range(0, len(payload), 4000):
                 chunk = payload[i:i + 4000]
-                f.write(pes(0xE0, chunk, pts, dts) if i == 0 else pes(0xE0, chunk))
+                timed = i == 0 and (key or not key_times_only)
+                f.write(pes(0xE0, chunk, pts, dts) if timed else pes(0xE0, chunk))
             while sound and sound[0][0] <= pts:
                 apts, abytes = sound.pop(0)
                 f.write(pes(0xC0, abytes, apts))
