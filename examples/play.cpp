@@ -130,7 +130,8 @@ int main(int argc, char **argv) {
     const HRESULT created = CoCreateInstance(CLSID_KestravaCOM, nullptr, CLSCTX_INPROC_SERVER,
                                              IID_IBaseFilePlay, reinterpret_cast<void **>(&player));
     if (FAILED(created)) {
-        // 0x80040154: not registered; 0x8007007E: a DLL beside Kestrava.DLL is missing.
+        // 0x80040154: not registered; 0x8007007E (under Wine 0x80070005): a DLL beside
+        // Kestrava.DLL is missing.
         std::printf("FAIL: CoCreateInstance returned 0x%08lX\n",
                     static_cast<unsigned long>(created));
         ++failures;
