@@ -3,21 +3,26 @@
 #include "ComBoundary.h"
 #include "Module.h"
 #include "Registration.h"
+#include "RuntimeRelease.h"
 
 using kestrava::comBoundary;
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+// At process exit (reserved not NULL) nothing is torn down: the libraries our objects would call
+// while letting go may be gone already.
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         kestrava::module::attach(instance);
         DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH) {
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         comBoundary([] {
             kestrava::module::detach();
             return S_OK;
         });
     }
+    if (reason == DLL_PROCESS_DETACH)
+        kestrava::releaseRuntimeAtUnload(reserved);
     return TRUE;
 }
 

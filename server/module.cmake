@@ -14,7 +14,7 @@ set_target_properties(Kestrava PROPERTIES
   OUTPUT_NAME Kestrava PREFIX "" SUFFIX .DLL
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_dependencies(Kestrava kestrava_idl_gen)
-target_link_libraries(Kestrava PRIVATE kestrava_player kestrava_registry kestrava_idl ole32 oleaut32
+target_link_libraries(Kestrava PRIVATE kestrava_player kestrava_registry kestrava_runtime_release kestrava_idl ole32 oleaut32
                                        uuid)
 # windres finds TYPELIB and REGISTRY files through the include path.
 get_filename_component(_tlb_dir ${KESTRAVA_TLB} DIRECTORY)

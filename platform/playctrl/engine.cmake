@@ -22,4 +22,7 @@ target_include_directories(playctrl_engine PRIVATE ${CMAKE_CURRENT_LIST_DIR}/inc
                                                    ${CMAKE_CURRENT_LIST_DIR}/src)
 target_compile_definitions(playctrl_engine PRIVATE PLAYM4_BUILDING_ENGINE)
 target_link_libraries(playctrl_engine PRIVATE ffmpeg::ffmpeg gdi32 user32 winmm)
+# Its runtime goes back at a dynamic unload; without an entry point of its own, the plain one.
+target_sources(playctrl_engine PRIVATE ${KESTRAVA_PLAIN_DLLMAIN})
+target_link_libraries(playctrl_engine PRIVATE kestrava_runtime_release)
 target_link_options(playctrl_engine PRIVATE -Wl,--kill-at)

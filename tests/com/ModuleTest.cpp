@@ -1,6 +1,7 @@
 // The module as COM sees it: exports, lock count, the cached class object, creation standalone
 // and aggregated, object identity.
 #include "ComTestSupport.h"
+#include "HeapBytes.h"
 
 #include <Doubles.h>
 #include <ocidl.h>
@@ -272,26 +273,11 @@ TEST_F(Module, TenThousandObjectsLeaveNoLockAndNoMemoryBehind) {
                 QorLogDouble_ClearEntries(); // the double's own record of Init calls
         }
     };
-    // Bytes in use on every heap of the process, block by block.
-    auto heapBytes = [] {
-        HANDLE heaps[64];
-        DWORD count = GetProcessHeaps(64, heaps);
-        long long total = 0;
-        for (DWORD h = 0; h < count && h < 64; ++h) {
-            HeapLock(heaps[h]);
-            PROCESS_HEAP_ENTRY entry = {};
-            while (HeapWalk(heaps[h], &entry))
-                if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                    total += entry.cbData;
-            HeapUnlock(heaps[h]);
-        }
-        return total;
-    };
     churn(1000); // warm caches and the heap
-    long long before = heapBytes();
+    long long before = heapBytesInUse();
     ASSERT_GT(before, 0) << "the platform reports no heap blocks";
     churn(10000);
-    long long after = heapBytes();
+    long long after = heapBytesInUse();
     factory.reset();
     EXPECT_EQ(S_OK, server.canUnloadNow());
     // 20,000 objects: even a 16-byte leak each would show as 320 KB.
