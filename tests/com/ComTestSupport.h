@@ -7,6 +7,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "Owned.h"
+
 #include <Kestrava.h>
 #include <gtest/gtest.h>
 
@@ -28,36 +30,8 @@ inline std::wstring componentPath() {
     return exeDirectory() + L"Kestrava.DLL";
 }
 
-template <class T> class ComPtr {
-  public:
-    ComPtr() = default;
-    explicit ComPtr(T *adopted) : p_(adopted) {}
-    ComPtr(const ComPtr &other) : p_(other.p_) {
-        if (p_)
-            p_->AddRef();
-    }
-    ComPtr &operator=(ComPtr other) {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    ~ComPtr() { reset(); }
-    void reset() {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
-    }
-    T *get() const { return p_; }
-    T *operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T **out() {
-        reset();
-        return &p_;
-    }
-    void **outVoid() { return reinterpret_cast<void **>(out()); }
-
-  private:
-    T *p_ = nullptr;
-};
+// The component's own owning pointer serves the tests too.
+using kestrava::ComPtr;
 
 // The component's exports, called directly as COM would.
 class Server {
