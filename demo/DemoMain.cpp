@@ -21,8 +21,9 @@ std::atomic<long> seenWidth{0}, seenHeight{0};
 // The analysis function the component calls for every displayed frame.
 void CALLBACK analyse(char *data, long size, long width, long height, long, long) {
     ++framesDelivered;
-    if (!data || width <= 0 || height <= 0 || size != width * height * 3 / 2)
+    if (!data || width <= 0 || height <= 0 || size != width * height * 3 / 2) {
         ++badFrames;
+    }
     seenWidth = width;
     seenHeight = height;
 }
@@ -30,8 +31,9 @@ void CALLBACK analyse(char *data, long size, long width, long height, long, long
 std::vector<std::string> failures;
 
 bool check(HRESULT hr, const char *what) {
-    if (hr == S_OK)
+    if (hr == S_OK) {
         return true;
+    }
     char text[160];
     std::snprintf(text, sizeof text, "%s returned 0x%08lX", what, static_cast<unsigned long>(hr));
     failures.push_back(text);
@@ -63,8 +65,9 @@ bool bmpFits(long width, long height) {
 }
 
 template <class T> void release(T *&p) {
-    if (p)
+    if (p) {
         p->Release();
+    }
     p = nullptr;
 }
 
@@ -88,8 +91,9 @@ int main(int argc, char **argv) {
                       screenshotPath = out + "/window.bmp";
     CreateDirectoryA(out.c_str(), nullptr);
 
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 2;
+    }
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(L"Kestrava.KestravaCOM", &clsid))) {
         std::fprintf(stderr, "Kestrava.KestravaCOM is not registered\n");
@@ -143,17 +147,20 @@ int main(int argc, char **argv) {
                 }
                 if (!bmpTried && at >= bmpAt) {
                     bmpTried = true;
-                    if (bmpFits(width, height))
+                    if (bmpFits(width, height)) {
                         bmpSaved = check(capture->GetPicture(2, Bstr(bmpPath)), "GetPicture(BMP)");
+                    }
                 }
-                if (!screenshot && at >= totalTime * 500)
+                if (!screenshot && at >= totalTime * 500) {
                     screenshot = window.saveScreenshot(screenshotPath);
+                }
                 Sleep(5);
             }
             playMs = GetTickCount() - start;
             ended = window.ended();
-            if (!ended)
+            if (!ended) {
                 failures.push_back("no end-of-file message");
+            }
             playedFrames = framesDelivered;
 
             // Step forward and back from the middle of the file.
@@ -197,13 +204,16 @@ int main(int argc, char **argv) {
                 bmpReport.c_str());
     std::printf("  window screenshot: %s\n", screenshot ? screenshotPath.c_str() : "(none)");
     std::printf("  frames while stepping:");
-    for (long f : stepped)
+    for (long f : stepped) {
         std::printf(" %ld", f);
+    }
     std::printf("\n");
-    for (const std::string &f : failures)
+    for (const std::string &f : failures) {
         std::printf("  FAILED: %s\n", f.c_str());
-    if (failures.empty() && playedFrames == totalFrames && badFrames == 0 && totalFrames > 0)
+    }
+    if (failures.empty() && playedFrames == totalFrames && badFrames == 0 && totalFrames > 0) {
         exitCode = 0;
+    }
     std::printf("  result:            %s\n", exitCode == 0 ? "OK" : "PROBLEMS");
     return exitCode;
 }

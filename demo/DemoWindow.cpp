@@ -24,8 +24,9 @@ DemoWindow::DemoWindow(int width, int height) {
 }
 
 DemoWindow::~DemoWindow() {
-    if (hwnd_)
+    if (hwnd_) {
         DestroyWindow(hwnd_);
+    }
 }
 
 LRESULT CALLBACK DemoWindow::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -48,8 +49,9 @@ bool DemoWindow::saveScreenshot(const std::string &path) {
     RECT client;
     GetClientRect(hwnd_, &client);
     const int w = client.right, h = client.bottom;
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0) {
         return false;
+    }
     HDC windowDc = GetDC(hwnd_);
     HDC memory = CreateCompatibleDC(windowDc);
     BITMAPINFO info = {};
