@@ -110,6 +110,25 @@ TEST(Playback, SpeedStepsStopAtSixteenTimesEitherWay) {
     EXPECT_TRUE(PlayM4_ThrowBFrameNum(c.port, 0));
 }
 
+TEST(Playback, PicturesThatCannotBeDecodedStopThePortWithAnErrorNotTheEnd) {
+    EndWindow window;
+    OpenClip c("mjpeg_broken.avi", false);
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    playFast(c.port);
+    // No call on the port meanwhile: the code stays for the host to read.
+    waitFor([] { return false; }, 3000);
+    EXPECT_EQ(4u, PlayM4_GetLastError(c.port));
+    EXPECT_EQ(0, EndWindow::endMessages);
+    EXPECT_EQ(49u, PlayM4_GetCurrentFrameNum(c.port));
+    EXPECT_LT(PlayM4_GetPlayPos(c.port), 1.0f);
+    // Positioning into the broken part says why it fails, and the good part still plays.
+    EXPECT_FALSE(PlayM4_SetCurrentFrameNum(c.port, 120));
+    EXPECT_EQ(4u, PlayM4_GetLastError(c.port));
+    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 10));
+    EXPECT_EQ(10u, PlayM4_GetCurrentFrameNum(c.port));
+}
+
 TEST(Playback, SkippingNonReferenceFramesStillReachesTheEnd) {
     EndWindow window;
     OpenClip c("h264.mp4");

@@ -103,4 +103,18 @@ sine=(-f lavfi -i sine=frequency=440:sample_rate=44100)
 [ -s mjpeg_alaw.avi ] || ff "${video[@]}" -f lavfi -i sine=frequency=440:sample_rate=8000 \
   -c:v mjpeg -q:v 5 -c:a pcm_alaw "${out[@]}" mjpeg_alaw.avi
 [ -s hevc.265 ] || ff -i hevc.mkv -c copy -bsf:v hevc_mp4toannexb -f hevc hevc.265
+# Two seconds of large pictures for many ports at once.
+[ -s load_1080p.mp4 ] || ff -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 50 \
+  -pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 2 -g 50 load_1080p.mp4
+[ -s load_2160p.mkv ] || ff -f lavfi -i testsrc2=size=3840x2160:rate=25 -frames:v 50 \
+  -pix_fmt yuv420p -c:v libx265 -preset ultrafast \
+  -x265-params "keyint=50:bframes=2:log-level=error" load_2160p.mkv
+# 50 good pictures, then 100 that no decoder can read, in a sound container.
+if [ ! -s mjpeg_broken.avi ]; then
+  ff "${video[@]}" -frames:v 50 -c:v mjpeg -q:v 5 broken_head.avi
+  ff "${video[@]}" -frames:v 100 -c:v mjpeg -q:v 5 -bsf:v noise=amount=1 broken_tail.avi
+  printf "file '%s'\n" broken_head.avi broken_tail.avi >broken.txt
+  ff -v quiet -f concat -safe 0 -i broken.txt -c copy mjpeg_broken.avi
+  rm -f broken_head.avi broken_tail.avi broken.txt
+fi
 echo ready >media.stamp

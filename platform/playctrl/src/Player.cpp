@@ -1,6 +1,7 @@
 #include "Player.h"
 
 #include "MediaInput.h"
+#include "PortTable.h"
 #include "Snapshot.h"
 
 #include <algorithm>
@@ -71,10 +72,11 @@ void Player::open(const char *path) {
         first.ms = 0;
         width_ = first.frame->width;
         height_ = first.frame->height;
-        cache_.setFrameBytes(static_cast<size_t>(width_) * height_ * 3 / 2 + 1);
+        cache_.open(FrameCache::bytesOf(first.frame.get()));
         current_ = first.clone();
         pending_ = std::move(first);
     } catch (...) {
+        cache_.close();
         decoder_.close();
         current_ = {};
         pending_ = {};
@@ -128,7 +130,7 @@ void Player::close() {
     index_.stop();
     current_ = {};
     pending_ = {};
-    cache_.clear();
+    cache_.close();
     decoder_.close();
     open_ = false;
     currentNumber_ = 0;
@@ -178,13 +180,21 @@ void Player::workerLoop() {
             wake_.wait(lock);
             continue;
         }
+        Error failure = kNoError;
         try {
             playStep(lock);
+        } catch (const EngineError &e) {
+            failure = e.code;
+        } catch (const std::bad_alloc &) {
+            failure = kAllocMemory;
         } catch (...) {
-            // A frame that cannot be shown ends playback rather than the host process.
+            failure = kDecodeVideo;
+        }
+        // A frame that cannot be shown stops playback rather than the host process.
+        if (failure != kNoError) {
             if (!lock.owns_lock())
                 lock.lock();
-            setModeLocked(Mode::Ended);
+            failLocked(failure);
         }
     }
     // Release a caller still waiting for a command.
@@ -200,11 +210,7 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
         lock.unlock();
         bool skip = skipNonReference_;
         decoder_.setSkipNonReference(skip);
-        DecodedFrame next;
-        try {
-            next = obtain(want);
-        } catch (...) {
-        }
+        DecodedFrame next = obtain(want);
         lock.lock();
         if (!next) {
             setModeLocked(Mode::Ended);
@@ -265,6 +271,12 @@ void Player::present(DecodedFrame frame) {
     }
 }
 
+// Stops playback where it stands and tells the host why; never the end of the file.
+void Player::failLocked(Error code) {
+    setModeLocked(Mode::Failed);
+    setLastError(port_, code);
+}
+
 void Player::setModeLocked(Mode mode) {
     mode_ = mode;
     if (mode == Mode::Playing)
@@ -282,7 +294,7 @@ void Player::showExact(int number) {
     present(std::move(frame));
     std::lock_guard<std::mutex> lock(mutex_);
     endPosted_ = false;
-    if (mode_ == Mode::Stopped || mode_ == Mode::Ended)
+    if (mode_ == Mode::Stopped || mode_ == Mode::Ended || mode_ == Mode::Failed)
         setModeLocked(Mode::Holding);
     clock_.rebase(currentMs_);
 }
@@ -297,6 +309,7 @@ void Player::play(HWND window) {
         case Mode::Playing:
             return;
         case Mode::Paused:
+        case Mode::Failed:
             clock_.resyncAtNextFrame();
             break;
         case Mode::Stopped:

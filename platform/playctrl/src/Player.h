@@ -83,7 +83,8 @@ class Player {
   private:
     // Back to the start of the file, as after Stop; mutex_ held.
     void rewindLocked();
-    enum class Mode { Stopped, Playing, Paused, Holding, Ended };
+    // Failed: playback met a frame it could not decode and stands where it was.
+    enum class Mode { Stopped, Playing, Paused, Holding, Ended, Failed };
     // The clock runs in Playing only; mutex_ held.
     void setModeLocked(Mode mode);
     void changeSpeed(bool (PresentationClock::*step)(int64_t));
@@ -93,6 +94,7 @@ class Player {
     void runOnWorker(std::function<void()> work);
     void workerLoop();
     void playStep(std::unique_lock<std::mutex> &lock);
+    void failLocked(Error code);
 
     // Worker-only helpers.
     DecodedFrame obtain(int number);

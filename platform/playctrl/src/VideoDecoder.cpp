@@ -61,10 +61,27 @@ int64_t VideoDecoder::fromMs(int64_t ms, int64_t firstPts) const {
            av_rescale_q_rnd(2 * ms + 1, AVRational{1, 2000}, stream()->time_base, AV_ROUND_UP) - 1;
 }
 
+namespace {
+constexpr int kMaxFailuresInARow = 64;
+
+void failIfOutOfMemory(int rc) {
+    if (rc == AVERROR(ENOMEM))
+        throw EngineError{kAllocMemory};
+}
+
+// A damaged picture is left out; a decoder that fails on and on is broken.
+void countFailure(int rc, int &failures) {
+    failIfOutOfMemory(rc);
+    if (++failures > kMaxFailuresInARow)
+        throw EngineError{kDecodeVideo};
+}
+} // namespace
+
 DecodedFrame VideoDecoder::next(const FrameIndex *index) {
     FramePtr frame(av_frame_alloc());
     if (!frame)
         throw EngineError{kAllocMemory};
+    int failures = 0;
     for (;;) {
         int rc = avcodec_receive_frame(codec_.get(), frame.get());
         if (rc == 0) {
@@ -80,23 +97,32 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
                 return {std::move(frame), number, toMs(pts, first)};
             return {std::move(frame), number, number * frameDurationMs()};
         }
-        if (rc != AVERROR(EAGAIN) || drained_)
+        failIfOutOfMemory(rc);
+        if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && drained_))
             return {};
+        if (rc != AVERROR(EAGAIN)) {
+            countFailure(rc, failures);
+            continue;
+        }
         rc = av_read_frame(fmt_.get(), packet_.get());
+        failIfOutOfMemory(rc);
         if (rc < 0) {
             drained_ = true;
             avcodec_send_packet(codec_.get(), nullptr);
             continue;
         }
+        rc = 0;
         if (packet_->stream_index == stream_) {
             if (index && index->timedByOrder()) {
                 packet_->pts = index->ptsForPacket(packet_->pos);
                 packet_->dts = AV_NOPTS_VALUE;
             }
             unstamped_ = unstamped_ || !index;
-            avcodec_send_packet(codec_.get(), packet_.get()); // a damaged packet is skipped
+            rc = avcodec_send_packet(codec_.get(), packet_.get());
         }
         av_packet_unref(packet_.get());
+        if (rc < 0 && rc != AVERROR(EAGAIN))
+            countFailure(rc, failures);
     }
 }
 

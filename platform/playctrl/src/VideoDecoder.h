@@ -31,7 +31,8 @@ class VideoDecoder {
     int64_t frameDurationMs() const;
 
     // The next frame in display order, numbered from the index once it is ready (before
-    // that, frames count up from zero). Empty at the end of the stream.
+    // that, frames count up from zero). Empty at the end of the stream; a decoder out of
+    // memory throws kAllocMemory, one that keeps failing kDecodeVideo.
     DecodedFrame next(const FrameIndex *index);
 
     // Positions the demuxer on the key frame at or before `frame` (earlier if needed).
