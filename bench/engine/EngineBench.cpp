@@ -61,6 +61,28 @@ double timedSeek(LONG port, DWORD frame, DWORD elsewhere) {
     return nowMs() - start;
 }
 
+// The three exact positioning calls, each to frame `frame` of `total` frames of 40 ms.
+bool seekBy(int how, LONG port, DWORD frame, DWORD total) {
+    switch (how) {
+    case 0:
+        return PlayM4_SetCurrentFrameNum(port, frame);
+    case 1:
+        return PlayM4_SetPlayedTimeEx(port, frame * 40);
+    default:
+        return PlayM4_SetPlayPos(port, static_cast<float>(frame) / static_cast<float>(total));
+    }
+}
+
+// Ten steps back from `from`, after a seek elsewhere.
+double tenStepsBack(LONG port, DWORD from, DWORD elsewhere) {
+    PlayM4_SetCurrentFrameNum(port, elsewhere);
+    PlayM4_SetCurrentFrameNum(port, from);
+    double start = nowMs();
+    for (int i = 0; i < 10; ++i)
+        PlayM4_OneByOneBack(port);
+    return nowMs() - start;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -88,27 +110,44 @@ int main(int argc, char **argv) {
                 decoded * 1000.0 / engineMs);
     if (nativeMs > 0)
         std::printf("decode with native ffmpeg -f null: %.0f ms; engine/native ratio %.2f "
-                    "(target <= 1.5)\n",
+                    "(target <= 1.1)\n",
                     nativeMs, engineMs / nativeMs);
 
-    // 2. Frame-accurate seek to random frames vs a seek that only lands on key frames.
-    std::mt19937 random(20261207);
-    const int seeks = 20;
-    double exactMs = 0, keyMs = 0;
-    for (int i = 0; i < seeks; ++i) {
-        DWORD frame = random() % total;
-        DWORD elsewhere = (frame + total / 2) % total;
-        exactMs += timedSeek(port, frame, elsewhere);
-        keyMs += timedSeek(port, keyAtOrBefore(port, frame), elsewhere);
+    // 2. Exact seeks to random frames by each call vs seeks to their key frames.
+    const char *const calls[] = {"SetCurrentFrameNum", "SetPlayedTimeEx", "SetPlayPos"};
+    for (int how = 0; how < 3; ++how) {
+        std::mt19937 random(20261207);
+        const int seeks = 12;
+        double exactMs = 0, keyMs = 0;
+        for (int i = 0; i < seeks; ++i) {
+            DWORD frame = random() % total;
+            DWORD elsewhere = (frame + total / 2) % total;
+            PlayM4_SetCurrentFrameNum(port, elsewhere);
+            start = nowMs();
+            seekBy(how, port, frame, total);
+            exactMs += nowMs() - start;
+            keyMs += timedSeek(port, keyAtOrBefore(port, frame), elsewhere);
+        }
+        std::printf("exact seek by %s: %.1f ms; to the key frame: %.1f ms; ratio %.2f "
+                    "(target <= 2.0)\n",
+                    calls[how], exactMs / seeks, keyMs / seeks, exactMs / keyMs);
     }
-    std::printf("seek to a random frame: %.1f ms; to its key frame only: %.1f ms; ratio %.2f\n",
-                exactMs / seeks, keyMs / seeks, exactMs / keyMs);
 
-    // 3. Ten steps back inside a group vs ten seeks to the same frames.
+    // 3. Ten steps back across a group boundary vs ten inside a group, each after a seek.
     DWORD key = keyAtOrBefore(port, total / 2);
+    double acrossMs = 0, insideMs = 0;
+    const int rounds = 3;
+    for (int r = 0; r < rounds; ++r) {
+        acrossMs += tenStepsBack(port, key + 4, 0);
+        insideMs += tenStepsBack(port, key + 24, 0);
+    }
+    std::printf("ten steps back across a group boundary: %.1f ms; inside a group: %.1f ms; "
+                "ratio %.2f (target <= 3)\n",
+                acrossMs / rounds, insideMs / rounds, acrossMs / insideMs);
+
+    // 4. Ten steps back inside a group vs ten seeks to the same frames.
     DWORD from = std::min(total - 1, key + 20);
     double stepMs = 0, seekMs = 0;
-    const int rounds = 3;
     for (int r = 0; r < rounds; ++r) {
         PlayM4_SetCurrentFrameNum(port, 0);
         PlayM4_SetCurrentFrameNum(port, from);

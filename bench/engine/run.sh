@@ -22,3 +22,11 @@ for _ in 1 2 3; do
   if [ -z "$native" ] || [ "$t" -lt "$native" ]; then native=$t; fi
 done
 "$build/wine-run.sh" "$build/bin/bench_engine.exe" "Z:$clip" "$native"
+# The positioning figures again on HEVC, also with a key frame every 50 frames.
+hevc="$media/bench-1080p-hevc.mkv"
+if [ ! -s "$hevc" ]; then
+  ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 \
+    -frames:v 150 -pix_fmt yuv420p -c:v libx265 -preset ultrafast \
+    -x265-params "keyint=50:min-keyint=50:scenecut=0:bframes=2:log-level=error" "$hevc"
+fi
+"$build/wine-run.sh" "$build/bin/bench_engine.exe" "Z:$hevc"

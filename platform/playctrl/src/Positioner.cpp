@@ -4,6 +4,22 @@
 
 namespace playctrl {
 
+namespace {
+// Leaves out unwanted pictures while decoding towards a target, and no longer.
+class WantedFrom {
+  public:
+    WantedFrom(VideoDecoder &decoder, int64_t pts) : decoder_(decoder) {
+        decoder_.skipUnwantedBefore(pts);
+    }
+    ~WantedFrom() { decoder_.skipUnwantedBefore(AV_NOPTS_VALUE); }
+    WantedFrom(const WantedFrom &) = delete;
+    WantedFrom &operator=(const WantedFrom &) = delete;
+
+  private:
+    VideoDecoder &decoder_;
+};
+} // namespace
+
 DecodedFrame Positioner::forwardTo(int number) {
     index_.waitReady();
     if (number >= index_.count() && index_.count() > 0)
@@ -14,9 +30,11 @@ DecodedFrame Positioner::forwardTo(int number) {
             frame = decoder_.next(&index_);
         return frame;
     }
-    // Frames decoded on the way to the target are kept: stepping back from it costs nothing.
+    // Of the pictures before the target only those it depends on are decoded; the ones
+    // decoded are kept, so stepping back from it costs less.
     cache_.clear();
     const int keepFrom = cache_.keepFrom(number);
+    WantedFrom wanted(decoder_, number < index_.count() ? index_.at(number).pts : AV_NOPTS_VALUE);
     DecodedFrame frame = fromKeyFrame(number);
     for (; frame && frame.number < number; frame = decoder_.next(&index_))
         if (frame.number >= keepFrom)

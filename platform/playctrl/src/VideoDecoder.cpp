@@ -118,6 +118,11 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
                 packet_->dts = AV_NOPTS_VALUE;
             }
             unstamped_ = unstamped_ || !index;
+            bool unwanted = wantedFrom_ != AV_NOPTS_VALUE && packet_->pts != AV_NOPTS_VALUE &&
+                            packet_->pts < wantedFrom_;
+            // Read by the decoder per packet, frame threads included.
+            codec_->skip_frame =
+                skipNonReference_ || unwanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             rc = avcodec_send_packet(codec_.get(), packet_.get());
         }
         av_packet_unref(packet_.get());
@@ -175,8 +180,7 @@ void VideoDecoder::restart() {
 }
 
 void VideoDecoder::setSkipNonReference(bool skip) {
-    if (codec_)
-        codec_->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    skipNonReference_ = skip;
 }
 
 } // namespace playctrl

@@ -48,7 +48,11 @@ class VideoDecoder {
         return !(unstamped_ && index.timedByOrder());
     }
 
+    // Playback leaves out pictures nothing refers to.
     void setSkipNonReference(bool skip);
+    // Pictures shown before this time stamp are not wanted: those nothing refers to are
+    // left out before they are decoded. AV_NOPTS_VALUE: every picture is wanted.
+    void skipUnwantedBefore(int64_t pts) { wantedFrom_ = pts; }
     int64_t toMs(int64_t pts, int64_t firstPts) const;
     int64_t fromMs(int64_t ms, int64_t firstPts) const; // the last time stamp shown at ms
 
@@ -62,6 +66,8 @@ class VideoDecoder {
     bool drained_ = false;
     int lastNumber_ = -1;
     bool unstamped_ = false; // packets were sent without the index since the last seek
+    bool skipNonReference_ = false;
+    int64_t wantedFrom_ = AV_NOPTS_VALUE;
 };
 
 } // namespace playctrl
