@@ -81,9 +81,9 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
             return S_FALSE;
         }
         CheckFileLength();
-        if (playState == Closed) {
-            playState = Stopped; // an open file is closed by CloseFile even if never played
-        }
+        // The engine closed any file before and holds this one stopped: CloseFile closes it
+        // even if never played, and Play starts it even after the last file played.
+        playState = Stopped;
         return S_OK;
     });
 }

@@ -7,8 +7,10 @@ set(_engine_sources
   src/FrameCache.cpp
   src/FrameIndex.cpp
   src/MediaInput.cpp
+  src/ModuleThread.cpp
   src/Player.cpp
   src/PortTable.cpp
+  src/PortWait.cpp
   src/Positioner.cpp
   src/PresentationClock.cpp
   src/Presenter.cpp
@@ -16,13 +18,25 @@ set(_engine_sources
   src/VideoDecoder.cpp)
 list(TRANSFORM _engine_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 
-add_library(playctrl_engine SHARED ${_engine_sources} ${CMAKE_CURRENT_LIST_DIR}/PlayCtrl.def)
-set_target_properties(playctrl_engine PROPERTIES OUTPUT_NAME PlayCtrl PREFIX "")
-target_include_directories(playctrl_engine PRIVATE ${CMAKE_CURRENT_LIST_DIR}/include
+# Compiled once, linked twice: the engine, and a test build of it whose allocations fail on
+# demand (bin/failing/PlayCtrl.dll, beside the tests that load it).
+add_library(playctrl_objects OBJECT ${_engine_sources})
+target_include_directories(playctrl_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include
                                                    ${CMAKE_CURRENT_LIST_DIR}/src)
-target_compile_definitions(playctrl_engine PRIVATE PLAYM4_BUILDING_ENGINE)
-target_link_libraries(playctrl_engine PRIVATE ffmpeg::ffmpeg gdi32 user32 winmm)
-# Its runtime goes back at a dynamic unload; without an entry point of its own, the plain one.
-target_sources(playctrl_engine PRIVATE ${KESTRAVA_PLAIN_DLLMAIN})
-target_link_libraries(playctrl_engine PRIVATE kestrava_runtime_release)
-target_link_options(playctrl_engine PRIVATE -Wl,--kill-at)
+target_compile_definitions(playctrl_objects PUBLIC PLAYM4_BUILDING_ENGINE)
+target_link_libraries(playctrl_objects PUBLIC ffmpeg::ffmpeg gdi32 user32 winmm)
+
+add_library(playctrl_engine SHARED ${CMAKE_CURRENT_LIST_DIR}/PlayCtrl.def)
+add_library(playctrl_failing SHARED EXCLUDE_FROM_ALL
+            ${CMAKE_CURRENT_LIST_DIR}/src/FailingAllocations.cpp ${CMAKE_CURRENT_LIST_DIR}/PlayCtrl.def)
+set_target_properties(playctrl_failing PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/failing
+  ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib/failing)
+foreach(_dll playctrl_engine playctrl_failing)
+  set_target_properties(${_dll} PROPERTIES OUTPUT_NAME PlayCtrl PREFIX "")
+  target_link_libraries(${_dll} PRIVATE playctrl_objects)
+  # Its runtime goes back at a dynamic unload; without an entry point of its own, the plain one.
+  target_sources(${_dll} PRIVATE ${KESTRAVA_PLAIN_DLLMAIN})
+  target_link_libraries(${_dll} PRIVATE kestrava_runtime_release)
+  target_link_options(${_dll} PRIVATE -Wl,--kill-at)
+endforeach()

@@ -42,6 +42,33 @@ TEST(Playback, CallbackGetsEveryFrameOnceInOrderAndTheEndIsPostedOnce) {
     }
 }
 
+TEST(Playlist, TenFilesInARowOnOnePortEachPlayedToTheEnd) {
+    // No CloseFile between them: opening closes the file before, whatever its state.
+    const char *const clips[] = {"h264.mp4", "hevc.mkv", "h264_aac.mp4", "hevc_aac.mkv"};
+    EndWindow window;
+    LONG port;
+    ASSERT_TRUE(PlayM4_GetPort(&port));
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(port, window.hwnd, kEndMessage));
+    ASSERT_TRUE(PlayM4_SetDisplayCallBack(port, &FrameRecorder::onFrame));
+    for (int i = 0; i < 10; ++i) {
+        const char *clip = clips[i % 4];
+        SCOPED_TRACE(clip);
+        FrameRecorder::instance().clear();
+        EndWindow::endMessages = 0;
+        std::string path = media(clip);
+        ASSERT_TRUE(PlayM4_OpenFile(port, &path[0])) << "code " << PlayM4_GetLastError(port);
+        ASSERT_TRUE(PlayM4_Play(port, window.hwnd));
+        playFast(port);
+        ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000)) << i;
+        auto shown = FrameRecorder::instance().take();
+        ASSERT_EQ(kClipFrames, shown.size()) << i;
+        for (size_t n = 0; n < shown.size(); ++n)
+            ASSERT_EQ(static_cast<LONG>(n), shown[n].number) << i;
+    }
+    EXPECT_TRUE(PlayM4_CloseFile(port));
+    EXPECT_TRUE(PlayM4_FreePort(port));
+}
+
 TEST(Playback, FollowsTheClockAtNormalSpeed) {
     OpenClip c("h264.mp4");
     // Stop goes back to normal speed.

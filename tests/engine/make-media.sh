@@ -87,6 +87,10 @@ done
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4
 
+# A dozen tiny frames, for tests that open and close a file thousands of times.
+[ -s tiny.mp4 ] || ff -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 12 -pix_fmt yuv420p \
+  -c:v libx264 -preset veryfast -g 4 -bf 2 tiny.mp4
+
 # Damaged and foreign files.
 : >empty.mp4
 printf 'This is a text file, not a video.\n%.0s' $(seq 200) >notmedia.mp4

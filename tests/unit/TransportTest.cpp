@@ -160,6 +160,16 @@ TEST_F(OpenClose, OpenMakesTheSdkCallsInOrder) {
     EXPECT_THAT(logTexts(), IsEmpty());
 }
 
+TEST_F(OpenClose, OpenAfterPlaybackLeavesTheObjectStoppedSoPlayStartsTheNewFile) {
+    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), kWindow));
+    ASSERT_EQ(S_OK, player->Play());
+    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"b.mp4"), kWindow));
+    EXPECT_EQ(KestravaCOM::Stopped, player->state());
+    PlayCtrlDouble_ClearCalls();
+    EXPECT_EQ(S_OK, player->Play());
+    EXPECT_EQ(1, PlayCtrlDouble_CountCalls("PlayM4_Play"));
+}
+
 TEST_F(OpenClose, ZeroLengthFileOpensWithAWarning) {
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 0);
     EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"empty.mp4"), kWindow));

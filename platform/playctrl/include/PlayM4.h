@@ -21,6 +21,26 @@ typedef struct FramePosition {
     LONG words3to7[5];
 } FramePosition;
 
+/* Threads and callbacks.
+   - Every export may be called from any thread, by any number of threads at once, on the same
+     port or on different ones.
+   - The display callback runs on the port's playback thread, once for each frame shown, one
+     call at a time per port; `data` is valid until it returns. The file-ref callback runs once
+     for each opened file, on the thread that indexed it, once the index is complete.
+   - While a callback runs, the engine holds no lock that a call from inside it needs.
+   - From inside either callback, any export may be called on any port. It works, or, where it
+     would have to wait for a thread that is itself waiting for the caller, it fails at once
+     with code 2; it never blocks for good.
+   - From inside a port's own display callback, CloseFile, FreePort and
+     SetDisplayCallBack(port, NULL) succeed: the engine completes them as soon as the callback
+     returns, and no further display callback of that port starts; a freed port is not handed
+     out again before then. Transport calls (Play, Pause, Stop, Fast, Slow, RefreshPlay, sound
+     and volume), snapshots, settings and queries work. OpenFile, positioning and stepping of
+     the own port fail with code 2: they would show a frame inside the callback.
+   - From inside the file-ref callback, OpenFile, CloseFile and FreePort of its own port fail
+     with code 2.
+   - Outside the callbacks, SetDisplayCallBack(port, NULL), CloseFile and FreePort return once a
+     running display callback of the port has returned; none starts afterwards. */
 typedef void(CALLBACK *DisplayCallBack)(LONG port, char *data, LONG size, LONG width, LONG height,
                                         LONG stamp, LONG type, LONG reserved);
 typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD user);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -22,6 +23,7 @@ constexpr int kBuffers = 8;
 constexpr int kAheadMs = 120;   // how far ahead of the clock sound is queued
 constexpr int kBehindMs = 300;  // later than this, sound is dropped
 constexpr int kResyncMs = 1000; // farther than this, the track is sought again
+constexpr int kIdleMs = 500;    // the clock stands still this long: the thread ends
 
 struct SwrDeleter {
     void operator()(SwrContext *s) const { swr_free(&s); }
@@ -38,12 +40,15 @@ void sleepMs(int ms) {
 }
 } // namespace
 
-void AudioOut::start(const std::string &utf8Path, WORD volume, std::function<int64_t()> clockMs,
-                     std::function<bool()> running) {
+void AudioOut::start(LONG port, const std::string &utf8Path, WORD volume,
+                     std::function<int64_t()> clockMs, std::function<bool()> running) {
     volume_ = volume;
-    if (thread_.joinable() && !failed_)
+    std::lock_guard<std::mutex> lock(control_);
+    if (on_ && thread_.running() && !failed_)
         return;
-    stop();
+    quit_ = true;
+    thread_.join();
+    on_ = false;
     if (waveOutGetNumDevs() == 0)
         throw EngineError{kCreateSoundDevice};
     // Probe a device now so that a missing one fails the call rather than the thread.
@@ -56,17 +61,38 @@ void AudioOut::start(const std::string &utf8Path, WORD volume, std::function<int
     probe.nAvgBytesPerSec = 44100 * 4;
     if (waveOutOpen(nullptr, WAVE_MAPPER, &probe, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
         throw EngineError{kCreateSoundDevice};
+    port_ = port;
+    path_ = utf8Path;
     clockMs_ = std::move(clockMs);
     running_ = std::move(running);
+    launch();
+    on_ = true;
+}
+
+void AudioOut::launch() {
     quit_ = false;
     failed_ = false;
-    thread_ = std::thread(&AudioOut::run, this, utf8Path);
+    idle_ = false;
+    thread_.start(port_, [this, path = path_] { run(path); });
+}
+
+void AudioOut::resume() {
+    std::lock_guard<std::mutex> lock(control_);
+    if (!on_ || !idle_)
+        return;
+    thread_.join();
+    try {
+        launch();
+    } catch (...) {
+        on_ = false; // out of threads: the port plays on without sound
+    }
 }
 
 void AudioOut::stop() {
+    std::lock_guard<std::mutex> lock(control_);
+    on_ = false;
     quit_ = true;
-    if (thread_.joinable())
-        thread_.join();
+    thread_.join();
 }
 
 void AudioOut::setVolume(WORD volume) {
@@ -140,6 +166,7 @@ void AudioOut::run(std::string path) {
             }
         };
 
+        int standingMs = 0;
         while (!quit_) {
             if (!running_()) {
                 if (!outputIdle) {
@@ -148,9 +175,15 @@ void AudioOut::run(std::string path) {
                     outputIdle = true;
                 }
                 resync = true;
+                if (standingMs >= kIdleMs) {
+                    idle_ = true;
+                    break;
+                }
                 sleepMs(20);
+                standingMs += 20;
                 continue;
             }
+            standingMs = 0;
             int64_t now = clockMs_();
             if (resync) {
                 int64_t ts = first + av_rescale_q(now, AVRational{1, 1000}, st->time_base);

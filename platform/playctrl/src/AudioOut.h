@@ -5,12 +5,13 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "ModuleThread.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace playctrl {
 
@@ -20,23 +21,33 @@ class AudioOut {
 
     // Throws EngineError{kCreateSoundDevice} when there is no audio device. A file without
     // sound starts nothing and succeeds.
-    void start(const std::string &utf8Path, WORD volume, std::function<int64_t()> clockMs,
-               std::function<bool()> running);
+    void start(LONG port, const std::string &utf8Path, WORD volume,
+               std::function<int64_t()> clockMs, std::function<bool()> running);
+    // Sound off; waits for the sound thread's work to end.
     void stop();
     void setVolume(WORD volume);
-    bool isRunning() const { return thread_.joinable(); }
+    // The sound thread ends while the clock stands still, so that an idle port runs no thread;
+    // this starts it again once the clock runs, if sound is on.
+    void resume();
 
   private:
+    void launch();
     void run(std::string path);
 
+    std::mutex control_; // guards the fields up to thread_, and starting and stopping
+    LONG port_ = -1;
+    std::string path_;
+    bool on_ = false; // started and not stopped
     std::function<int64_t()> clockMs_;
     std::function<bool()> running_;
+    ModuleThread thread_;
+
     std::atomic<bool> quit_{false};
     std::atomic<bool> failed_{false};
-    std::mutex waveMutex_; // guards wave_
+    std::atomic<bool> idle_{false}; // the thread ended because the clock stood still
+    std::mutex waveMutex_;          // guards wave_
     HWAVEOUT wave_ = nullptr;
     std::atomic<WORD> volume_{0xFFFF};
-    std::thread thread_;
 };
 
 } // namespace playctrl

@@ -21,20 +21,27 @@ int64_t medianStep(std::vector<int64_t> steps) {
 }
 } // namespace
 
-void FrameIndex::start(const std::string &utf8Path, int stream, std::function<void()> onDone) {
+void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
+                       std::function<void()> onDone) {
     stop();
     abort_ = false;
     ready_ = false;
     entries_.clear();
     keys_.clear();
     packetPts_.clear();
-    builder_ = std::thread(&FrameIndex::build, this, utf8Path, stream, std::move(onDone));
+    try {
+        builder_.start(port, [this, utf8Path, stream, onDone = std::move(onDone)] {
+            build(utf8Path, stream, onDone);
+        });
+    } catch (...) {
+        assign({}); // nobody waits for an index that will never come
+        throw;
+    }
 }
 
 void FrameIndex::stop() {
     abort_ = true;
-    if (builder_.joinable())
-        builder_.join();
+    builder_.join();
 }
 
 void FrameIndex::waitReady() {

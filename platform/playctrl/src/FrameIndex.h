@@ -5,13 +5,14 @@
 // stream's frame rate; the decoder then stamps packets with these times (ptsForPacket).
 #pragma once
 
+#include "ModuleThread.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,14 +29,14 @@ class FrameIndex {
   public:
     ~FrameIndex() { stop(); }
 
-    // Starts building; onDone runs on the builder thread once the index is complete.
-    void start(const std::string &utf8Path, int stream, std::function<void()> onDone);
+    // Starts building for `port`; onDone runs on the builder thread once the index is complete.
+    void start(LONG port, const std::string &utf8Path, int stream, std::function<void()> onDone);
     void stop();
 
     // Blocks until the index is built. Queries below are valid afterwards.
     void waitReady();
     bool isReady() const { return ready_.load(); }
-    bool isBuilderThread() const { return std::this_thread::get_id() == builder_.get_id(); }
+    bool isBuilderThread() const { return builder_.isCurrent(); }
 
     int count() const { return static_cast<int>(entries_.size()); }
     const IndexEntry &at(int frame) const { return entries_[frame]; }
@@ -66,7 +67,7 @@ class FrameIndex {
     std::atomic<bool> abort_{false};
     std::mutex mutex_; // guards ready_ transitions for waitReady
     std::condition_variable readyChanged_;
-    std::thread builder_;
+    ModuleThread builder_;
 };
 
 } // namespace playctrl

@@ -95,7 +95,7 @@ void Player::open(const char *path) {
         clock_.reset();
     }
     skipNonReference_ = false;
-    index_.start(utf8Path_, decoder_.streamIndex(), [this] {
+    index_.start(port_, utf8Path_, decoder_.streamIndex(), [this] {
         FileRefCallBack callback;
         DWORD user;
         {
@@ -137,6 +137,12 @@ void Player::close() {
     currentMs_ = 0;
     width_ = 0;
     height_ = 0;
+}
+
+bool Player::release() {
+    if (open_)
+        close();
+    return true;
 }
 
 void Player::runOnWorker(std::function<void()> work) {
@@ -410,7 +416,7 @@ void Player::playSound() {
     auto api = enterApi();
     requireOpen();
     audio_.start(
-        utf8Path_, volume_, [this] { return clockMs(); },
+        port_, utf8Path_, volume_, [this] { return clockMs(); },
         [this] { return clockRunsAtNormalSpeed(); });
 }
 

@@ -45,6 +45,8 @@ class Player {
 
     void open(const char *path);
     void close();
+    // Closes the file for FreePort: true once done, false when it completes later.
+    bool release();
     bool isOpen() const { return open_.load(); }
 
     void play(HWND window);

@@ -1,4 +1,5 @@
-// The 32 ports and their last error codes.
+// The 32 ports and their last error codes. The table lives until the process ends: it is never
+// destroyed, so neither process exit nor an unload waits for a player's threads.
 #pragma once
 
 #include "Errors.h"
@@ -15,8 +16,11 @@ constexpr LONG kPortCount = 32;
 
 // Lowest free port, or -1.
 LONG acquirePort();
-// Closes the port's file and frees the port.
-std::shared_ptr<Player> releasePort(LONG port);
+// Closes the port's file and frees the port. From inside the port's own display callback
+// both complete once the callback has returned; until then the port is not handed out again.
+void releasePort(LONG port);
+// Called by a player whose release was deferred, once its file is closed.
+void finishRelease(LONG port, const Player *player);
 // The player of an allocated port. Throws kParameterInvalid or kOrderIncorrect.
 std::shared_ptr<Player> playerOf(LONG port);
 // Every allocated player, for calls that apply to all ports.

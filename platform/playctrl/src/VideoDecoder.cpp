@@ -13,6 +13,9 @@ extern "C" {
 namespace playctrl {
 
 void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *abort) {
+    // A file played to its end before leaves the decoder drained.
+    drained_ = false;
+    lastNumber_ = -1;
     fmt_ = openInput(utf8Path, abort);
     stream_ = bestStream(fmt_.get(), AVMEDIA_TYPE_VIDEO);
     if (stream_ < 0)
