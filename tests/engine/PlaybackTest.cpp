@@ -233,27 +233,27 @@ TEST(Sound, PlaysOrReportsAMissingDevice) {
 namespace {
 std::atomic<LONG> reentryPort{-1};
 std::atomic<int> reentryCalls{0};
-std::atomic<DWORD> closeResult{99}, closeCode{0}, frameInside{0};
+std::atomic<DWORD> stepResult{99}, stepCode{0}, frameInside{0};
 void CALLBACK reenteringCallback(LONG port, char *, LONG, LONG, LONG, LONG, LONG, LONG number) {
     if (reentryCalls++ != 0)
         return;
-    // Queries work from inside; driving the port from its own thread is refused, not deadlocked.
+    // Queries work from inside; showing another frame from inside is refused, not deadlocked.
     frameInside = PlayM4_GetCurrentFrameNum(port) == static_cast<DWORD>(number) ? 1 : 0;
-    closeResult = PlayM4_CloseFile(port);
-    closeCode = PlayM4_GetLastError(port);
+    stepResult = PlayM4_OneByOne(port);
+    stepCode = PlayM4_GetLastError(port);
     PlayM4_SetDisplayCallBack(port, nullptr);
 }
 } // namespace
 
-TEST(Teardown, CallbackMayQueryButNotCloseItsOwnPort) {
+TEST(Teardown, CallbackMayQueryButNotStepItsOwnPort) {
     OpenClip c("h264.mp4", false);
     reentryPort = c.port;
     ASSERT_TRUE(PlayM4_SetDisplayCallBack(c.port, &reenteringCallback));
     ASSERT_TRUE(PlayM4_OneByOne(c.port));
     EXPECT_EQ(1, reentryCalls.load());
     EXPECT_EQ(1u, frameInside.load());
-    EXPECT_EQ(static_cast<DWORD>(FALSE), closeResult.load());
-    EXPECT_EQ(2u, closeCode.load());
+    EXPECT_EQ(static_cast<DWORD>(FALSE), stepResult.load());
+    EXPECT_EQ(2u, stepCode.load());
     // The callback withdrew itself; the port still plays.
     ASSERT_TRUE(PlayM4_OneByOne(c.port));
     EXPECT_EQ(1, reentryCalls.load());

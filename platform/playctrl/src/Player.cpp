@@ -2,36 +2,71 @@
 
 #include "MediaInput.h"
 #include "PortTable.h"
+#include "PortWait.h"
 #include "Snapshot.h"
 
 #include <algorithm>
 
 namespace playctrl {
 
+namespace {
+// An idle worker ends after this long without playing or commands.
+constexpr auto kWorkerLinger = std::chrono::milliseconds(1000);
+} // namespace
+
 Player::Player(LONG port) : port_(port) {}
 
 Player::~Player() {
     try {
-        if (open_)
+        if (open_ && !onOwnWorker())
             close();
     } catch (...) {
     }
-    // Only reachable if the last reference went away on the worker itself.
-    if (worker_.joinable())
-        worker_.detach();
+    worker_.detach(); // a worker still ending holds no reference to this player
+}
+
+// A host thread waits for the lock. The engine's own threads are running a callback: on their
+// own port the holder may be waiting for them, so they only try; on another port they wait
+// unless that port's threads are, in turn, waiting for theirs.
+template <class Mutex> std::unique_lock<Mutex> Player::lockAsCaller(Mutex &mutex) {
+    std::unique_lock<Mutex> lock(mutex, std::defer_lock);
+    LONG caller = ModuleThread::currentPort();
+    if (caller < 0) {
+        lock.lock();
+    } else if (caller == port_) {
+        if (!lock.try_lock())
+            throw EngineError{kOrderIncorrect};
+    } else {
+        PortWait wait(port_);
+        lock.lock();
+    }
+    return lock;
 }
 
 std::unique_lock<std::mutex> Player::enterApi() {
-    // The engine's own threads may not drive the port from inside a callback: the call
-    // would wait for the very thread that is making it.
-    if (std::this_thread::get_id() == workerId_)
+    // Inside its own display callback the worker needs no lock: it is the thread the others
+    // hand their work to, and the host may be waiting for it with apiMutex_ held.
+    if (onOwnWorker())
+        return {};
+    auto api = lockAsCaller(apiMutex_);
+    completeDeferred();
+    return api;
+}
+
+void Player::refuseOnOwnWorker() const {
+    if (onOwnWorker())
         throw EngineError{kOrderIncorrect};
-    return std::unique_lock<std::mutex>(apiMutex_);
 }
 
 void Player::requireOpen() const {
-    if (!open_)
+    if (!open_ || closeRequested_)
         throw EngineError{kOrderIncorrect};
+}
+
+std::unique_lock<std::mutex> Player::readFile() {
+    std::unique_lock<std::mutex> file(fileMutex_);
+    requireOpen();
+    return file;
 }
 
 void Player::setFileEndMessage(HWND window, UINT message) {
@@ -47,143 +82,247 @@ void Player::setFileRefCallback(FileRefCallBack callback, DWORD user) {
 }
 
 void Player::setDisplayCallback(DisplayCallBack callback) {
-    // Taking the lock waits for a callback in progress; none starts after we set null.
-    std::lock_guard<std::recursive_mutex> lock(callbackMutex_);
+    // Taking the lock waits for a callback in progress; none starts after we set null. The
+    // worker holds it already inside its own callback.
+    auto lock = onOwnWorker() ? std::unique_lock<std::recursive_mutex>(callbackMutex_)
+                              : lockAsCaller(callbackMutex_);
     displayCallback_ = callback;
 }
 
 void Player::open(const char *path) {
+    refuseOnOwnWorker();
+    if (index_.isBuilderThread())
+        throw EngineError{kOrderIncorrect};
     auto api = enterApi();
     if (!path || !*path)
         throw EngineError{kParameterInvalid};
+    // The new file is opened before the old one closes: a file that cannot be opened loses
+    // nothing.
+    std::string utf8Path = ansiToUtf8(path);
+    VideoDecoder fresh;
+    fresh.open(utf8Path, &abortIo_);
+    DecodedFrame first = fresh.next(nullptr);
+    if (!first)
+        throw EngineError{kNoKeyFrame};
+    first.number = 0;
+    first.ms = 0;
+    DecodedFrame shown = first.clone();
+    if (!shown)
+        throw EngineError{kAllocMemory};
     if (open_) {
-        api.unlock();
-        close();
-        api.lock();
+        stopWorker();
+        teardown();
     }
-    utf8Path_ = ansiToUtf8(path);
+    std::lock_guard<std::mutex> file(fileMutex_);
     abortIo_ = false;
-    try {
-        decoder_.open(utf8Path_, &abortIo_);
-        DecodedFrame first = decoder_.next(nullptr);
-        if (!first)
-            throw EngineError{kNoKeyFrame};
-        first.number = 0;
-        first.ms = 0;
-        width_ = first.frame->width;
-        height_ = first.frame->height;
-        cache_.open(FrameCache::bytesOf(first.frame.get()));
-        current_ = first.clone();
-        pending_ = std::move(first);
-    } catch (...) {
-        cache_.close();
-        decoder_.close();
-        current_ = {};
-        pending_ = {};
-        throw;
-    }
+    utf8Path_ = std::move(utf8Path);
+    decoder_ = std::move(fresh);
+    width_ = first.frame->width;
+    height_ = first.frame->height;
+    cache_.open(FrameCache::bytesOf(first.frame.get()));
+    current_ = std::move(shown);
+    pending_ = std::move(first);
     shown_ = false;
     endPosted_ = false;
-    cache_.clear();
     currentNumber_ = 0;
     currentMs_ = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = false;
         command_ = nullptr;
         mode_ = Mode::Stopped;
         clock_.reset();
     }
     skipNonReference_ = false;
-    index_.start(port_, utf8Path_, decoder_.streamIndex(), [this] {
-        FileRefCallBack callback;
-        DWORD user;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            callback = fileRefCallback_;
-            user = fileRefUser_;
-        }
-        if (callback)
-            callback(static_cast<DWORD>(port_), user);
-    });
-    worker_ = std::thread(&Player::workerLoop, this);
-    workerId_ = worker_.get_id();
+    try {
+        index_.start(port_, utf8Path_, decoder_.streamIndex(), [this] {
+            FileRefCallBack callback;
+            DWORD user;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                callback = fileRefCallback_;
+                user = fileRefUser_;
+            }
+            if (callback)
+                callback(static_cast<DWORD>(port_), user);
+        });
+    } catch (...) {
+        current_ = {};
+        pending_ = {};
+        cache_.close();
+        decoder_.close();
+        throw;
+    }
     open_ = true;
 }
 
 void Player::close() {
-    auto api = enterApi();
-    if (!open_ && !worker_.joinable())
-        throw EngineError{kOrderIncorrect};
+    if (onOwnWorker()) {
+        requestClose(false);
+        return;
+    }
     if (index_.isBuilderThread())
         throw EngineError{kOrderIncorrect};
+    auto api = enterApi();
+    requireOpen();
+    stopWorker();
+    teardown();
+}
+
+bool Player::release() {
+    if (onOwnWorker()) {
+        requestClose(true);
+        return false;
+    }
+    if (open_ && index_.isBuilderThread())
+        throw EngineError{kOrderIncorrect};
+    auto api = enterApi();
+    if (open_) {
+        stopWorker();
+        teardown();
+    }
+    return true;
+}
+
+void Player::requestClose(bool release) {
+    requireOpen();
+    std::lock_guard<std::mutex> lock(mutex_);
+    releaseRequested_ = releaseRequested_ || release;
+    closeRequested_ = true;
+    wake_.notify_all();
+}
+
+void Player::completeDeferred() {
+    if (!closeRequested_)
+        return;
+    stopWorker(); // it leaves its loop as soon as it sees the request
+    if (open_)
+        teardown();
+    bool release;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        release = releaseRequested_;
+        releaseRequested_ = false;
+        closeRequested_ = false;
+    }
+    if (release)
+        finishRelease(port_, this);
+}
+
+void Player::teardown() {
     abortIo_ = true;
     audio_.stop();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
+        PortWait wait(port_);
+        index_.stop();
     }
-    wake_.notify_all();
-    if (worker_.joinable())
-        worker_.join();
-    workerId_ = std::thread::id();
-    index_.stop();
+    std::lock_guard<std::mutex> file(fileMutex_);
+    open_ = false;
     current_ = {};
     pending_ = {};
     cache_.close();
     decoder_.close();
-    open_ = false;
     currentNumber_ = 0;
     currentMs_ = 0;
     width_ = 0;
     height_ = 0;
+    abortIo_ = false;
 }
 
-bool Player::release() {
-    if (open_)
-        close();
-    return true;
+void Player::ensureWorkerLocked() {
+    if (workerRunning_)
+        return;
+    quit_ = false;
+    std::shared_ptr<Player> self = shared_from_this();
+    worker_.detach(); // one that is still ending goes on alone
+    worker_.start(port_, [self] { self->workerMain(); });
+    workerRunning_ = true;
+}
+
+void Player::stopWorker() {
+    PortWait wait(port_);
+    abortIo_ = true; // a read in progress gives up
+    std::unique_lock<std::mutex> lock(mutex_);
+    quit_ = true;
+    wake_.notify_all();
+    wake_.wait(lock, [this] { return !workerRunning_; });
+    abortIo_ = false;
 }
 
 void Player::runOnWorker(std::function<void()> work) {
+    if (onOwnWorker()) {
+        work(); // from inside the own display callback, for calls that show nothing
+        return;
+    }
+    PortWait wait(port_);
     EngineError failure{kNoError};
-    bool unexpected = false;
+    bool ran = false;
+    std::function<void()> command = [&] {
+        ran = true;
+        try {
+            work();
+        } catch (const EngineError &e) {
+            failure = e;
+        } catch (const std::bad_alloc &) {
+            failure = EngineError{kAllocMemory};
+        } catch (...) {
+            failure = EngineError{kOrderIncorrect};
+        }
+    };
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        command_ = [&] {
-            try {
-                work();
-            } catch (const EngineError &e) {
-                failure = e;
-            } catch (...) {
-                unexpected = true;
-            }
-        };
+        if (closeRequested_)
+            throw EngineError{kOrderIncorrect};
+        ensureWorkerLocked();
+        command_ = std::move(command);
         commandDone_ = false;
         wake_.notify_all();
-        wake_.wait(lock, [this] { return commandDone_ || quit_; });
+        wake_.wait(lock, [this] { return commandDone_ || !workerRunning_; });
         command_ = nullptr;
     }
-    if (unexpected)
-        throw EngineError{kAllocMemory};
+    if (!ran)
+        throw EngineError{kOrderIncorrect};
     if (failure.code != kNoError)
         throw failure;
 }
 
-void Player::workerLoop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!quit_) {
+void Player::workerMain() {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workerThread_ = GetCurrentThreadId();
+        workerLoop(lock);
+        workerThread_ = 0;
+        workerRunning_ = false;
+        wake_.notify_all();
+    }
+    // A close asked for inside the display callback completes now, unless a host call on the
+    // port has already done it.
+    if (closeRequested_) {
+        try {
+            std::lock_guard<std::mutex> api(apiMutex_);
+            completeDeferred();
+        } catch (...) {
+        }
+    }
+}
+
+void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
+    auto busy = std::chrono::steady_clock::now();
+    while (!quit_ && !closeRequested_) {
         if (command_ && !commandDone_) {
-            auto command = command_;
+            std::function<void()> command = std::move(command_);
+            command_ = nullptr;
             lock.unlock();
-            command();
+            command(); // catches everything itself
             lock.lock();
             commandDone_ = true;
             wake_.notify_all();
+            busy = std::chrono::steady_clock::now();
             continue;
         }
         if (mode_ != Mode::Playing) {
-            wake_.wait(lock);
+            if (wake_.wait_until(lock, busy + kWorkerLinger) == std::cv_status::timeout &&
+                !command_ && mode_ != Mode::Playing)
+                return;
             continue;
         }
         Error failure = kNoError;
@@ -202,10 +341,8 @@ void Player::workerLoop() {
                 lock.lock();
             failLocked(failure);
         }
+        busy = std::chrono::steady_clock::now();
     }
-    // Release a caller still waiting for a command.
-    commandDone_ = true;
-    wake_.notify_all();
 }
 
 // One round of playback: make sure the next frame is decoded, wait for its time, show it.
@@ -235,6 +372,8 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
     }
     DecodedFrame frame = std::move(pending_);
     lock.unlock();
+    if (clock_.runsAtNormalSpeed())
+        audio_.resume(); // sound left off while the clock stood still
     present(std::move(frame));
     lock.lock();
 }
@@ -267,7 +406,7 @@ void Player::present(DecodedFrame frame) {
     currentMs_ = current_.ms;
     presenter_.draw(window_, current_.frame.get());
     std::lock_guard<std::recursive_mutex> lock(callbackMutex_);
-    if (displayCallback_) {
+    if (displayCallback_ && !closeRequested_) {
         const AVFrame *f = current_.frame.get();
         const std::vector<uint8_t> &yuv = presenter_.yuv420(f);
         if (!yuv.empty())
@@ -446,6 +585,7 @@ int Player::frameAtMs(int64_t ms) {
 }
 
 void Player::setPlayPos(float position) {
+    refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
     if (!(position >= 0.0f && position <= 1.0f))
@@ -456,7 +596,7 @@ void Player::setPlayPos(float position) {
 }
 
 float Player::playPos() {
-    requireOpen();
+    auto file = readFile();
     int64_t total = durationMs();
     if (total <= 0)
         return 0.0f;
@@ -470,16 +610,17 @@ float Player::playPos() {
 }
 
 DWORD Player::fileTimeMs() {
-    requireOpen();
+    auto file = readFile();
     return static_cast<DWORD>(durationMs());
 }
 
 DWORD Player::playedTimeMs() {
-    requireOpen();
+    auto file = readFile();
     return static_cast<DWORD>(std::max<int64_t>(0, currentMs_));
 }
 
 void Player::setPlayedTimeMs(DWORD ms) {
+    refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
     if (static_cast<int64_t>(ms) >= durationMs())
@@ -489,17 +630,18 @@ void Player::setPlayedTimeMs(DWORD ms) {
 }
 
 DWORD Player::totalFrames() {
-    requireOpen();
+    auto file = readFile();
     index_.waitReady();
     return static_cast<DWORD>(index_.count());
 }
 
 DWORD Player::currentFrame() {
-    requireOpen();
+    auto file = readFile();
     return static_cast<DWORD>(currentNumber_.load());
 }
 
 void Player::setCurrentFrame(DWORD frame) {
+    refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
     index_.waitReady();
@@ -509,12 +651,13 @@ void Player::setCurrentFrame(DWORD frame) {
 }
 
 void Player::pictureSize(LONG *width, LONG *height) {
-    requireOpen();
+    auto file = readFile();
     *width = width_;
     *height = height_;
 }
 
 void Player::stepForward() {
+    refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
@@ -529,6 +672,7 @@ void Player::stepForward() {
 }
 
 void Player::stepBack() {
+    refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
@@ -547,7 +691,7 @@ void Player::stepBack() {
 }
 
 FramePosition Player::keyFramePos(DWORD value, DWORD type, bool after) {
-    requireOpen();
+    auto file = readFile();
     index_.waitReady();
     int frame;
     if (type == 1)

@@ -1,13 +1,19 @@
 // One port's player: the open file, the transport, and the worker thread that decodes and
 // shows frames. The clock, the cache of decoded frames and positioning are classes of their own.
 //
-// Threads: API calls arrive on any host thread and are serialised by apiMutex_; everything
-// that touches the decoder or the frames runs on the worker, handed over as a command.
-// Lock order: apiMutex_, then callbackMutex_, then mutex_, then the clock's. The worker holds
-// callbackMutex_ for the whole of a display callback and never holds mutex_ while calling out.
+// Threads: API calls arrive on any thread and are serialised by apiMutex_; everything that
+// touches the decoder or the frames runs on the worker, handed over as a command. The worker
+// runs only while there is something to do: it ends after a while without playing or commands
+// and starts again on demand, so an idle port holds no thread (and no reference to the module).
+// Queries do not take apiMutex_: fileMutex_ keeps the file's index and stream while they read.
+// Lock order: apiMutex_, then callbackMutex_, then fileMutex_, then mutex_, then the clock's.
+// The worker holds callbackMutex_ for the whole of a display callback and never holds mutex_
+// while calling out. The engine's own threads never block on a lock held by a thread that waits
+// for them: see enterApi and PortWait.
 #pragma once
 
 #include "AudioOut.h"
+#include "ModuleThread.h"
 #include "Errors.h"
 #include "FrameCache.h"
 #include "FrameIndex.h"
@@ -21,9 +27,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace playctrl {
@@ -31,7 +37,7 @@ namespace playctrl {
 // Pixel-format code handed to the display callback: planar YUV 4:2:0 (Y, then U, then V).
 constexpr LONG kPixelFormatYuv420 = 3;
 
-class Player {
+class Player : public std::enable_shared_from_this<Player> {
   public:
     explicit Player(LONG port);
     ~Player();
@@ -45,7 +51,8 @@ class Player {
 
     void open(const char *path);
     void close();
-    // Closes the file for FreePort: true once done, false when it completes later.
+    // Closes the file for FreePort: true once done, false when that completes later (called
+    // from inside the port's own display callback).
     bool release();
     bool isOpen() const { return open_.load(); }
 
@@ -92,9 +99,24 @@ class Player {
     void changeSpeed(bool (PresentationClock::*step)(int64_t));
 
     std::unique_lock<std::mutex> enterApi();
+    // Takes a lock of this port as the calling thread may: see enterApi.
+    template <class Mutex> std::unique_lock<Mutex> lockAsCaller(Mutex &mutex);
+    bool onOwnWorker() const { return GetCurrentThreadId() == workerThread_.load(); }
+    // Calls that would show a frame cannot run inside the port's own display callback.
+    void refuseOnOwnWorker() const;
     void requireOpen() const;
+    // Holds the file's index and stream for a query; throws when no file is open.
+    std::unique_lock<std::mutex> readFile();
     void runOnWorker(std::function<void()> work);
-    void workerLoop();
+    void ensureWorkerLocked();
+    void stopWorker();
+    void workerMain();
+    void workerLoop(std::unique_lock<std::mutex> &lock);
+    // Closes the file once the worker has stopped; apiMutex_ held.
+    void teardown();
+    void requestClose(bool release);
+    // Finishes a close asked for inside the display callback; apiMutex_ held.
+    void completeDeferred();
     void playStep(std::unique_lock<std::mutex> &lock);
     void failLocked(Error code);
 
@@ -110,6 +132,7 @@ class Player {
     const LONG port_;
     std::mutex apiMutex_; // serialises the host's calls on this port
     std::atomic<bool> open_{false};
+    std::mutex fileMutex_; // held by queries, and while the file changes
 
     std::recursive_mutex callbackMutex_; // guards displayCallback_, held during each call
     DisplayCallBack displayCallback_ = nullptr;
@@ -119,6 +142,8 @@ class Player {
     std::function<void()> command_;
     bool commandDone_ = false;
     bool quit_ = false;
+    bool workerRunning_ = false; // the worker is in its loop; it may go on to end afterwards
+    bool releaseRequested_ = false;
     Mode mode_ = Mode::Stopped;
     HWND endWindow_ = nullptr;
     UINT endMessage_ = 0;
@@ -131,6 +156,8 @@ class Player {
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};
     std::atomic<bool> abortIo_{false};
+    std::atomic<bool> closeRequested_{false}; // from inside the display callback
+    std::atomic<DWORD> workerThread_{0};      // the worker's id while it is in its loop
 
     PresentationClock clock_; // its own leaf lock: taken after mutex_ where both are
 
@@ -147,8 +174,7 @@ class Player {
     bool endPosted_ = false;
     FrameCache cache_;
     Positioner positioner_{decoder_, index_, cache_};
-    std::thread worker_;
-    std::atomic<std::thread::id> workerId_{};
+    ModuleThread worker_;
 };
 
 } // namespace playctrl
