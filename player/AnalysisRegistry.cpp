@@ -1,14 +1,77 @@
 #include "AnalysisRegistry.h"
 
 #include <algorithm>
-#include <atomic>
+#include <memory>
 #include <new>
 
 namespace {
 
 std::atomic<AnalysisRegistry *> theRegistry{nullptr};
 
+// Waits a little longer each round: the processor first, then other threads, then the clock.
+void backOff(unsigned &round) {
+    ++round;
+    if (round < 16) {
+        YieldProcessor();
+    } else if (round < 64) {
+        SwitchToThread();
+    } else {
+        Sleep(1);
+    }
+}
+
 } // namespace
+
+// One generation of the entry list. Entries are appended and cleared in place, never moved,
+// so a walk that began on it stays valid; when it is full it is replaced by a compacted copy
+// and freed once every walk that might still read it has ended.
+struct AnalysisRegistry::Entries {
+    explicit Entries(size_t size)
+        : capacity(size), slots(new (std::nothrow) std::atomic<AnalysisSubscriber *>[size]) {
+        for (size_t i = 0; slots && i < size; ++i) {
+            slots[i].store(nullptr, std::memory_order_relaxed);
+        }
+    }
+    const size_t capacity;
+    std::atomic<size_t> count{0};
+    std::unique_ptr<std::atomic<AnalysisSubscriber *>[]> slots;
+    Entries *nextRetired = nullptr;
+    unsigned claimsAtRetirement[kWalkers] = {}; // each walker's claim when this was replaced
+};
+
+// A walker slot held for one frame's walk by the calling thread.
+class AnalysisRegistry::WalkerClaim {
+  public:
+    explicit WalkerClaim(Walker *walkers) noexcept {
+        const DWORD self = GetCurrentThreadId();
+        unsigned index = (self >> 2) % kWalkers; // spreads threads over the slots
+        for (unsigned round = 0;; backOff(round)) {
+            for (unsigned n = 0; n < kWalkers; ++n, index = (index + 1) % kWalkers) {
+                Walker &walker = walkers[index];
+                unsigned claim = walker.claim.load(std::memory_order_relaxed);
+                if ((claim & 1u) == 0 && walker.claim.compare_exchange_strong(claim, claim + 1)) {
+                    walker.thread.store(self, std::memory_order_relaxed);
+                    walker_ = &walker;
+                    claim_ = claim + 1;
+                    return;
+                }
+            }
+        }
+    }
+    ~WalkerClaim() {
+        walker_->calling.store(nullptr, std::memory_order_relaxed);
+        // Cleared before the claim ends, so no other walk's slot ever shows this thread.
+        walker_->thread.store(0, std::memory_order_relaxed);
+        walker_->claim.store(claim_ + 1, std::memory_order_release);
+    }
+    WalkerClaim(const WalkerClaim &) = delete;
+    WalkerClaim &operator=(const WalkerClaim &) = delete;
+    Walker &walker() const { return *walker_; }
+
+  private:
+    Walker *walker_ = nullptr;
+    unsigned claim_ = 0;
+};
 
 AnalysisRegistry *AnalysisRegistry::instance() noexcept {
     AnalysisRegistry *existing = theRegistry.load(std::memory_order_acquire);
@@ -28,66 +91,192 @@ AnalysisRegistry *AnalysisRegistry::instance() noexcept {
     return existing;
 }
 
-int AnalysisRegistry::add(AnalysisSubscriber *subscriber) noexcept {
-    try {
-        MutexGuard guard(lock_);
-        if (guard.acquired() &&
-            std::find(subscribers_.begin(), subscribers_.end(), subscriber) == subscribers_.end()) {
-            subscribers_.push_back(subscriber);
+bool AnalysisRegistry::dispatching() noexcept {
+    const AnalysisRegistry *registry = theRegistry.load(std::memory_order_acquire);
+    if (registry) {
+        for (const Walker &walker : registry->walkers_) {
+            if (walker.claim.load() & 1u) {
+                return true;
+            }
         }
-    } catch (...) {
-        // No memory for the entry: the subscriber stays out, as when the lock fails.
+    }
+    return false;
+}
+
+int AnalysisRegistry::add(AnalysisSubscriber *subscriber) noexcept {
+    MutexGuard guard(lock_);
+    if (guard.acquired()) {
+        reclaim();
+        append(subscriber); // without memory for the entry the subscriber stays out
     }
     return 0;
 }
 
-int AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
-    MutexGuard guard(lock_);
-    if (guard.acquired()) {
-        auto found = std::find(subscribers_.begin(), subscribers_.end(), subscriber);
-        if (found != subscribers_.end()) {
-            subscribers_.erase(found);
+bool AnalysisRegistry::append(AnalysisSubscriber *subscriber) {
+    Entries *current = entries_.load(std::memory_order_relaxed);
+    const size_t count = current ? current->count.load(std::memory_order_relaxed) : 0;
+    size_t live = 0;
+    for (size_t i = 0; i < count; ++i) {
+        AnalysisSubscriber *entry = current->slots[i].load(std::memory_order_relaxed);
+        if (entry == subscriber) {
+            return true;
+        }
+        live += entry != nullptr;
+    }
+    if (current && count < current->capacity) {
+        current->slots[count].store(subscriber);
+        current->count.store(count + 1);
+        return true;
+    }
+    std::unique_ptr<Entries> next(new (std::nothrow) Entries(std::max<size_t>(8, 2 * (live + 1))));
+    if (!next || !next->slots) {
+        return false;
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (AnalysisSubscriber *entry = current->slots[i].load(std::memory_order_relaxed)) {
+            next->slots[kept++].store(entry, std::memory_order_relaxed);
         }
     }
+    next->slots[kept++].store(subscriber, std::memory_order_relaxed);
+    next->count.store(kept, std::memory_order_relaxed);
+    entries_.store(next.release());
+    if (current) {
+        retire(current);
+    }
+    return true;
+}
+
+void AnalysisRegistry::retire(Entries *old) noexcept {
+    // Read after the replacement was published: a walk that claims later reads the new list.
+    for (unsigned i = 0; i < kWalkers; ++i) {
+        old->claimsAtRetirement[i] = walkers_[i].claim.load();
+    }
+    old->nextRetired = retired_;
+    retired_ = old;
+}
+
+void AnalysisRegistry::reclaim() noexcept {
+    Entries **link = &retired_;
+    while (Entries *old = *link) {
+        bool read = false;
+        for (unsigned i = 0; i < kWalkers && !read; ++i) {
+            const unsigned then = old->claimsAtRetirement[i];
+            read = (then & 1u) && walkers_[i].claim.load() == then;
+        }
+        if (read) {
+            link = &old->nextRetired;
+        } else {
+            *link = old->nextRetired;
+            delete old;
+        }
+    }
+}
+
+int AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
+    bool found = false;
+    {
+        MutexGuard guard(lock_);
+        if (!guard.acquired()) {
+            return 0;
+        }
+        auto clear = [&](Entries *list) {
+            const size_t count = list ? list->count.load(std::memory_order_relaxed) : 0;
+            for (size_t i = 0; i < count; ++i) {
+                if (list->slots[i].load(std::memory_order_relaxed) == subscriber) {
+                    list->slots[i].store(nullptr);
+                    found = true;
+                }
+            }
+        };
+        clear(entries_.load(std::memory_order_relaxed));
+        // A walk may still be reading a replaced list: clear the entry there too.
+        for (Entries *old = retired_; old; old = old->nextRetired) {
+            clear(old);
+        }
+        reclaim();
+    }
+    // Outside the lock: a host function we wait for may itself add or remove.
+    if (found) {
+        waitUntilNotCalling(subscriber);
+    }
     return 0;
+}
+
+bool AnalysisRegistry::markRemoving(DWORD self, bool on) noexcept {
+    bool walking = false;
+    for (Walker &walker : walkers_) {
+        if ((walker.claim.load() & 1u) && walker.thread.load() == self) {
+            walker.removing.store(on);
+            walking = true;
+        }
+    }
+    return walking;
+}
+
+void AnalysisRegistry::waitUntilNotCalling(const AnalysisSubscriber *subscriber) noexcept {
+    const DWORD self = GetCurrentThreadId();
+    // Announced before looking at the others, so of two host functions that remove each
+    // other's subscriber at least one sees the other waiting.
+    const bool insideFrame = markRemoving(self, true);
+    for (Walker &walker : walkers_) {
+        const unsigned claim = walker.claim.load();
+        if ((claim & 1u) == 0 || walker.thread.load() == self) {
+            continue; // idle, or this thread's own walk (removal from inside the callback)
+        }
+        // Until that walk ends, or calls another subscriber: it has then passed this one or
+        // will find its entry cleared.
+        for (unsigned round = 0; walker.claim.load() == claim; backOff(round)) {
+            const AnalysisSubscriber *calling = walker.calling.load();
+            if ((calling && calling != subscriber) || (insideFrame && walker.removing.load())) {
+                break;
+            }
+        }
+    }
+    if (insideFrame) {
+        markRemoving(self, false);
+    }
 }
 
 void AnalysisRegistry::dispatchFrame(LONG port, char *data, LONG size, LONG width, LONG height,
                                      LONG stamp, LONG type, LONG reserved) {
-    MutexGuard guard(lock_);
-    if (!guard.acquired()) {
+    WalkerClaim claim(walkers_);
+    Walker &walker = claim.walker();
+    const Entries *entries = entries_.load(); // after the claim: see retire()
+    if (!entries) {
         return;
     }
-    for (const AnalysisSubscriber *subscriber : subscribers_) {
-        subscriber->deliverFrame(port, data, size, width, height, stamp, type, reserved);
+    const size_t count = entries->count.load();
+    for (size_t i = 0; i < count; ++i) {
+        AnalysisSubscriber *subscriber = entries->slots[i].load();
+        // The record stays alive while read here: remove() waits for walks between calls.
+        if (!subscriber || subscriber->port.load(std::memory_order_relaxed) != port) {
+            continue;
+        }
+        walker.calling.store(subscriber);
+        if (entries->slots[i].load() == subscriber) { // not removed since it was read
+            subscriber->deliverFrame(port, data, size, width, height, stamp, type, reserved);
+        }
+        walker.calling.store(nullptr, std::memory_order_release);
     }
-}
-
-void AnalysisRegistry::setCallback(AnalysisSubscriber &subscriber, AnalysisCallback callback,
-                                   LONG userData, LONG reversed) noexcept {
-    MutexGuard guard(lock_);
-    // Without the lock the values are still written: a torn set for one frame beats losing
-    // the host's request.
-    subscriber.callback = callback;
-    subscriber.userData = userData;
-    subscriber.reversed = reversed;
-}
-
-void AnalysisRegistry::setPort(AnalysisSubscriber &subscriber, LONG port) noexcept {
-    MutexGuard guard(lock_);
-    subscriber.port = port;
 }
 
 void AnalysisSubscriber::setCallback(AnalysisCallback newCallback, LONG newUserData,
                                      LONG newReversed) noexcept {
-    if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {
-        registry->setCallback(*this, newCallback, newUserData, newReversed);
-        return;
+    unsigned version = version_.load(std::memory_order_relaxed);
+    for (unsigned round = 0;; backOff(round)) {
+        if ((version & 1u) == 0 &&
+            version_.compare_exchange_weak(version, version + 1, std::memory_order_acquire,
+                                           std::memory_order_relaxed)) {
+            break;
+        }
+        version = version_.load(std::memory_order_relaxed); // another thread is replacing them
     }
-    // No registry means nothing is registered, so no SDK thread can be reading these.
-    callback = newCallback;
-    userData = newUserData;
-    reversed = newReversed;
+    std::atomic_thread_fence(std::memory_order_release);
+    callback_.store(newCallback, std::memory_order_relaxed);
+    userData_.store(newUserData, std::memory_order_relaxed);
+    reversed_.store(newReversed, std::memory_order_relaxed);
+    version_.store(version + 2, std::memory_order_release);
 }
 
 void CALLBACK onDisplayFrame(LONG port, char *data, LONG size, LONG width, LONG height, LONG stamp,

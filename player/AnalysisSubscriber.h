@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 // The host's analysis function: frame data, size, width, height, userData, reversed.
 typedef void(CALLBACK *AnalysisCallback)(char *data, LONG size, LONG width, LONG height,
                                          LONG userData, LONG reversed);
@@ -16,26 +18,54 @@ class AnalysisSubscriber {
     AnalysisSubscriber &operator=(const AnalysisSubscriber &) = delete;
     virtual ~AnalysisSubscriber() = default;
 
-    // Replaces the three values as one: under the registry's lock, so an SDK thread in the
-    // middle of a frame sees either the old set or the new one.
+    // Replaces the three values as one set, from any thread, without a lock: it waits at most
+    // for another thread's replacement, never for a host function.
     void setCallback(AnalysisCallback newCallback, LONG newUserData, LONG newReversed) noexcept;
 
-    // Runs on an SDK thread under the registry's lock.
+    // Runs on an SDK thread. Touches nothing of this record once the host function is called:
+    // the host may destroy its object from inside.
     void deliverFrame(LONG framePort, char *data, LONG size, LONG width, LONG height, LONG, LONG,
                       LONG) const {
-        if (framePort != port || port == -1 || !callback) {
-            return; // not this object's frame, no port of its own, or nobody to tell
+        const LONG own = port.load(std::memory_order_relaxed);
+        if (framePort != own || own == -1) {
+            return; // not this object's frame, or no port of its own
         }
-        callback(data, size, width, height, userData, reversed);
+        AnalysisCallback host;
+        LONG hostUserData, hostReversed;
+        readCallback(host, hostUserData, hostReversed);
+        if (host) {
+            host(data, size, width, height, hostUserData, hostReversed);
+        }
     }
 
-    // The three callback values are written under the registry's lock and read by SDK
-    // threads under it. `port` is the owning player's SDK port (-1: none); it changes only
-    // while this record is out of the registry.
-    AnalysisCallback callback = nullptr;
-    LONG userData = 0;
-    LONG reversed = 0;
-    LONG port = -1;
+    // The owning player's SDK port (-1: none), read by SDK threads while registered.
+    std::atomic<LONG> port{-1};
+
+  private:
+    void readCallback(AnalysisCallback &host, LONG &hostUserData, LONG &hostReversed) const {
+        for (unsigned attempt = 1;; ++attempt) {
+            const unsigned before = version_.load(std::memory_order_acquire);
+            host = callback_.load(std::memory_order_relaxed);
+            hostUserData = userData_.load(std::memory_order_relaxed);
+            hostReversed = reversed_.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if ((before & 1u) == 0 && version_.load(std::memory_order_relaxed) == before) {
+                return;
+            }
+            if (attempt % 64 == 0) {
+                SwitchToThread(); // the replacing thread was preempted mid-way
+            } else {
+                YieldProcessor();
+            }
+        }
+    }
+
+    // A sequence count: odd while a replacement is under way. Readers retry until they have
+    // read all three values between two equal even counts.
+    std::atomic<unsigned> version_{0};
+    std::atomic<AnalysisCallback> callback_{nullptr};
+    std::atomic<LONG> userData_{0};
+    std::atomic<LONG> reversed_{0};
 };
 
 #endif

@@ -47,14 +47,9 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
     return kestrava::comBoundary(kestrava::kRefused, [&] {
         if (port == -1) {
             // Still registered after an open without a port: SDK threads may be reading it.
-            LONG obtained = port;
+            LONG obtained = -1;
             SdkGetPort(&obtained);
-            AnalysisRegistry *registry = registered_ ? AnalysisRegistry::instance() : nullptr;
-            if (registry) {
-                registry->setPort(*this, obtained);
-            } else {
-                port = obtained;
-            }
+            port = obtained;
         }
         {
             std::string ansi;

@@ -1,4 +1,5 @@
 // The module's entry point and its four exports. Nothing thrown may reach the caller.
+#include "AnalysisRegistry.h"
 #include "ClassFactory.h"
 #include "ComBoundary.h"
 #include "Module.h"
@@ -27,7 +28,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return kestrava::module::lockCount() == 0 ? S_OK : S_FALSE;
+    // A frame still on its way back through the registry runs this module's code, even after
+    // its host function released the last object.
+    return kestrava::module::lockCount() == 0 && !AnalysisRegistry::dispatching() ? S_OK : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object) {

@@ -339,3 +339,46 @@ TEST_F(Module, ConcurrentFirstLateBindingLoadsOneTypeInformation) {
     }
     EXPECT_EQ(S_OK, server.canUnloadNow());
 }
+
+namespace {
+
+// The analysis function releases the host's last reference to its own object.
+IBaseFilePlay *releasedInside = nullptr;
+Server *releasingServer = nullptr;
+HRESULT unloadInsideFrame = E_FAIL;
+void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+    if (IBaseFilePlay *player = releasedInside) {
+        releasedInside = nullptr;
+        player->Release();
+        unloadInsideFrame = releasingServer->canUnloadNow();
+    }
+}
+
+} // namespace
+
+TEST_F(Module, LastReleaseInsideTheAnalysisFunctionLetsTheModuleGoAfterTheFrame) {
+    constexpr LONG kPort = 31;
+    IBaseFilePlay *player = nullptr; // the one reference, which the host function releases
+    ASSERT_EQ(S_OK, server.factory()->CreateInstance(nullptr, IID_IBaseFilePlay,
+                                                     reinterpret_cast<void **>(&player)));
+    ComPtr<IExtendHalvet> extension;
+    ASSERT_EQ(S_OK, player->QueryInterface(IID_IExtendHalvet, extension.outVoid()));
+    PlayCtrlDouble_SetNextPort(kPort);
+    BSTR path = SysAllocString(L"clip.mp4");
+    ASSERT_EQ(S_OK, player->OpenFile(path, 0));
+    SysFreeString(path);
+    ASSERT_EQ(S_OK, player->Play());
+    ASSERT_EQ(S_OK, extension->SetAnalyzeCallBack(
+                        static_cast<LONG>(reinterpret_cast<LONG_PTR>(&releasingHost)), 0, 0));
+    extension.reset();
+    releasingServer = &server;
+    releasedInside = player;
+    char frame[16] = {};
+    EXPECT_EQ(1, PlayCtrlDouble_FireDisplay(kPort, frame, 16, 4, 2));
+    EXPECT_EQ(nullptr, releasedInside);
+    EXPECT_EQ(S_FALSE, unloadInsideFrame); // its code was still running
+    EXPECT_EQ(S_OK, server.canUnloadNow());
+    EXPECT_EQ(0, PlayCtrlDouble_PortsInUse());
+    EXPECT_EQ(0, PlayCtrlDouble_OpenFiles());
+    EXPECT_EQ(0, PlayCtrlDouble_FireDisplay(kPort, frame, 16, 4, 2)); // withdrawn
+}

@@ -2,6 +2,7 @@
 #include "AnalysisRegistry.h"
 #include "PlayerTestSupport.h"
 
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -184,4 +185,193 @@ TEST_F(Registry, ClosedPlayerReceivesNoFrames) {
     ASSERT_EQ(S_OK, player.CloseFile());
     frame(30); // a late frame of the old port, as an SDK thread might still deliver
     EXPECT_THAT(received, IsEmpty());
+}
+
+// A host function that drives player objects from inside: its own, or another one registered
+// after it for the same port, which the same walk is about to offer the frame to.
+namespace {
+
+struct Reentry {
+    const char *name;
+    bool onOwn;
+    void (*act)(TestPlayer *&target);
+    int ownCalls[2], otherCalls[2]; // host calls after the first and after the second frame
+};
+
+TestPlayer *reentryOwn = nullptr, *reentryOther = nullptr;
+const Reentry *reentry = nullptr;
+int ownCalls = 0, otherCalls = 0;
+
+void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG, LONG) {
+    if (ownCalls++ == 0) {
+        reentry->act(reentry->onOwn ? reentryOwn : reentryOther);
+    }
+}
+void CALLBACK countingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+    ++otherCalls;
+}
+
+void closeFile(TestPlayer *&p) {
+    EXPECT_EQ(S_OK, p->CloseFile());
+}
+void openFile(TestPlayer *&p) {
+    EXPECT_EQ(S_OK, p->OpenFile(Bstr(L"again.mp4"), 2));
+}
+void stopCallbacks(TestPlayer *&p) {
+    EXPECT_EQ(S_OK, p->SetAnalyzeCallBack(0, 0, 0));
+}
+void readEverything(TestPlayer *&p) {
+    LONG value = 0, width = 0, height = 0;
+    EXPECT_EQ(S_OK, p->get_PlayPos(&value));
+    EXPECT_EQ(S_OK, p->get_Volume(&value));
+    EXPECT_EQ(S_OK, p->get_TotalTime(&value));
+    EXPECT_EQ(S_OK, p->get_PlayedTime(&value));
+    EXPECT_EQ(S_OK, p->get_TotalFrame(&value));
+    EXPECT_EQ(S_OK, p->get_PlayedFrame(&value));
+    EXPECT_EQ(S_OK, p->get_PlayedTimeEx(&value));
+    EXPECT_EQ(S_OK, p->get_PictureSize(&width, &height));
+}
+void releaseLast(TestPlayer *&p) {
+    delete p;
+    p = nullptr;
+}
+
+const Reentry reentries[] = {
+    {"CloseFile own", true, closeFile, {1, 1}, {1, 2}},
+    {"CloseFile other", false, closeFile, {1, 2}, {0, 0}},
+    {"OpenFile own", true, openFile, {1, 2}, {1, 2}},
+    {"OpenFile other", false, openFile, {1, 2}, {1, 2}},
+    {"SetAnalyzeCallBack own", true, stopCallbacks, {1, 1}, {1, 2}},
+    {"SetAnalyzeCallBack other", false, stopCallbacks, {1, 2}, {0, 0}},
+    {"getters own", true, readEverything, {1, 2}, {1, 2}},
+    {"getters other", false, readEverything, {1, 2}, {1, 2}},
+    {"last release own", true, releaseLast, {1, 1}, {1, 2}},
+    {"last release other", false, releaseLast, {1, 2}, {0, 0}},
+};
+
+} // namespace
+
+TEST_F(Registry, HostFunctionMayDriveAnyPlayerFromInside) {
+    constexpr LONG kShared = 12;
+    PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
+    for (const Reentry &c : reentries) {
+        SCOPED_TRACE(c.name);
+        reentry = &c;
+        ownCalls = otherCalls = 0;
+        reentryOwn = new TestPlayer;
+        reentryOther = new TestPlayer;
+        for (TestPlayer *p : {reentryOwn, reentryOther}) {
+            PlayCtrlDouble_SetNextPort(kShared);
+            ASSERT_EQ(S_OK, p->OpenFile(Bstr(L"a.mp4"), 1));
+            ASSERT_EQ(S_OK, p->Play());
+        }
+        reentryOwn->SetAnalyzeCallBack(address(&reenteringHost), 0, 0);
+        reentryOther->SetAnalyzeCallBack(address(&countingHost), 0, 0);
+        for (int round = 0; round < 2; ++round) {
+            frame(kShared);
+            EXPECT_EQ(c.ownCalls[round], ownCalls) << "frame " << round + 1;
+            EXPECT_EQ(c.otherCalls[round], otherCalls) << "frame " << round + 1;
+        }
+        delete reentryOwn;
+        delete reentryOther;
+    }
+}
+
+namespace {
+
+// Two SDK threads whose host functions close each other's player at the same moment.
+TestPlayer *crossed[2];
+std::atomic<int> crossedInside{0};
+void CALLBACK crossingHost(char *, LONG, LONG, LONG, LONG userData, LONG) {
+    ++crossedInside;
+    for (int i = 0; crossedInside < 2 && i < 5000; ++i) {
+        Sleep(1);
+    }
+    crossed[1 - userData]->CloseFile();
+}
+
+} // namespace
+
+TEST_F(Registry, HostFunctionsClosingEachOtherDoNotDeadlock) {
+    PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
+    TestPlayer a, b;
+    crossed[0] = &a;
+    crossed[1] = &b;
+    for (LONG i = 0; i < 2; ++i) {
+        ASSERT_EQ(S_OK, crossed[i]->OpenFile(Bstr(L"a.mp4"), 1));
+        ASSERT_EQ(S_OK, crossed[i]->Play());
+        crossed[i]->SetAnalyzeCallBack(address(&crossingHost), i, 0);
+    }
+    const LONG portA = a.sdkPort(), portB = b.sdkPort();
+    auto frames = std::async(std::launch::async, [&] {
+        std::thread other([&] { onDisplayFrame(portB, frameData, 1, 1, 1, 0, 0, 0); });
+        onDisplayFrame(portA, frameData, 1, 1, 1, 0, 0, 0);
+        other.join();
+    });
+    ASSERT_EQ(std::future_status::ready, frames.wait_for(std::chrono::seconds(60)));
+    EXPECT_EQ(KestravaCOM::Closed, a.state());
+    EXPECT_EQ(KestravaCOM::Closed, b.state());
+}
+
+namespace {
+
+// Two complete sets that a host function can tell apart.
+std::atomic<long> setCalls{0}, mixedSets{0};
+void CALLBACK firstSet(char *, LONG, LONG, LONG, LONG userData, LONG reversed) {
+    ++setCalls;
+    mixedSets += userData != 1 || reversed != 11;
+}
+void CALLBACK secondSet(char *, LONG, LONG, LONG, LONG userData, LONG reversed) {
+    ++setCalls;
+    mixedSets += userData != 2 || reversed != 22;
+}
+
+HANDLE hostMayReturn = nullptr;
+std::atomic<bool> hostRunning{false};
+void CALLBACK waitingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+    hostRunning = true;
+    WaitForSingleObject(hostMayReturn, 30000);
+    hostRunning = false;
+}
+
+} // namespace
+
+TEST_F(Registry, ReplacedCallbackIsNeverSeenAsAMixedSet) {
+    PlayCtrlDouble_SetRecording(0);
+    PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
+    TestPlayer player;
+    ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
+    PlayCtrlDouble_StartFrameThreads(2);
+    for (int i = 0; i < 200000 && (i < 2000 || setCalls < 1000); ++i) {
+        if (i % 2) {
+            player.SetAnalyzeCallBack(address(&firstSet), 1, 11);
+        } else {
+            player.SetAnalyzeCallBack(address(&secondSet), 2, 22);
+        }
+    }
+    PlayCtrlDouble_StopFrameThreads();
+    EXPECT_GT(setCalls.load(), 0);
+    EXPECT_EQ(0, mixedSets.load());
+}
+
+TEST_F(Registry, SetAnalyzeCallBackDoesNotWaitForARunningHostFunction) {
+    PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
+    TestPlayer busy, other;
+    ASSERT_EQ(S_OK, busy.OpenFile(Bstr(L"a.mp4"), 1));
+    busy.SetAnalyzeCallBack(address(&waitingHost), 0, 0);
+    hostMayReturn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread sdkThread([&] { onDisplayFrame(busy.sdkPort(), frameData, 1, 1, 1, 0, 0, 0); });
+    while (!hostRunning) {
+        Sleep(1);
+    }
+    // The host function waits for this thread: a call that waited for it would never return.
+    auto replaced = std::async(std::launch::async, [&] {
+        other.SetAnalyzeCallBack(address(&hostA), 1, 2);
+        busy.SetAnalyzeCallBack(address(&hostB), 3, 4);
+    });
+    EXPECT_EQ(std::future_status::ready, replaced.wait_for(std::chrono::seconds(20)));
+    EXPECT_TRUE(hostRunning.load());
+    SetEvent(hostMayReturn);
+    sdkThread.join();
+    CloseHandle(hostMayReturn);
 }
