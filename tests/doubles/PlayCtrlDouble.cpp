@@ -36,6 +36,7 @@ struct State {
     FramePosition keyFrame = {};
     std::vector<BYTE> picture;
     DWORD reportedPictureSize = 0;
+    bool refusalNamesSize = true;
     std::set<LONG> portsInUse;
     std::set<LONG> openFiles;
     std::map<LONG, DisplayCallBack> displayCallbacks;
@@ -310,6 +311,14 @@ static BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, D
     State &s = state();
     std::lock_guard<std::mutex> hold(s.lock);
     LONG result = record(s, function, {port, (LONG_PTR)buffer, (LONG_PTR)size, (LONG_PTR)written});
+    if (result && s.picture.size() > size) {
+        // As the engine does: refuse, write nothing, name the size that would fit.
+        s.lastError = 1;
+        if (written) {
+            *written = s.refusalNamesSize ? static_cast<DWORD>(s.picture.size()) : 0;
+        }
+        return FALSE;
+    }
     if (result) {
         DWORD copied = std::min<DWORD>(size, static_cast<DWORD>(s.picture.size()));
         if (buffer && copied) {
@@ -352,6 +361,7 @@ void __cdecl PlayCtrlDouble_Reset(void) {
     s.keyFrame = FramePosition{};
     s.picture.clear();
     s.reportedPictureSize = 0;
+    s.refusalNamesSize = true;
     s.portsInUse.clear();
     s.openFiles.clear();
     s.displayCallbacks.clear();
@@ -407,6 +417,11 @@ void __cdecl PlayCtrlDouble_SetPicture(const BYTE *bytes, DWORD size, DWORD repo
     std::lock_guard<std::mutex> hold(state().lock);
     state().picture.assign(bytes, bytes + (bytes ? size : 0));
     state().reportedPictureSize = reportedSize;
+}
+
+void __cdecl PlayCtrlDouble_SetRefusalNamesSize(int on) {
+    std::lock_guard<std::mutex> hold(state().lock);
+    state().refusalNamesSize = on != 0;
 }
 
 void __cdecl PlayCtrlDouble_ClearCalls(void) {

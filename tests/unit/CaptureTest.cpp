@@ -1,5 +1,6 @@
 #include "PlayerTestSupport.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -195,4 +196,77 @@ TEST_F(Capture, FileIsNotSharedWhileWritten) {
     EXPECT_EQ(S_FALSE, capture(1, path));
     CloseHandle(reader);
     EXPECT_LOG({{40000, "Could not open file." + path}});
+}
+
+TEST_F(Capture, PictureTooBigForTheBufferIsAskedForOnceMoreAtItsSize) {
+    const struct {
+        int type;
+        const char *function;
+        const char *name;
+    } cases[] = {{1, "PlayM4_GetJPEG", "big.jpg"}, {2, "PlayM4_GetBMP", "big.bmp"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        doubles::clearRecords();
+        const DWORD size = 2764854; // a 1280x720 BMP
+        auto picture = pictureOf(size);
+        EXPECT_EQ(S_OK, capture(c.type, folder.file(c.name)));
+        EXPECT_EQ(picture, contents(folder.file(c.name)));
+        auto calls = doubles::sdkCalls();
+        ASSERT_EQ(3u, calls.size());
+        EXPECT_STREQ(c.function, calls[0].function);
+        EXPECT_EQ(2027520, calls[0].args[2]);
+        EXPECT_EQ(onPort("PlayM4_GetLastError"), doubles::sdkCallTexts()[1]);
+        EXPECT_STREQ(c.function, calls[2].function);
+        EXPECT_EQ(kPort, calls[2].args[0]);
+        EXPECT_EQ(static_cast<LONG_PTR>(size), calls[2].args[2]);
+        EXPECT_LOG({{30000, std::string(c.function) +
+                                ":1\nDescription: The parameter that user inputted is invalid."}});
+    }
+}
+
+TEST_F(Capture, RefusalWithoutANeededSizeFailsAsBefore) {
+    PlayCtrlDouble_SetRefusalNamesSize(0);
+    pictureOf(2027521);
+    const std::string path = folder.file("big.jpg");
+    writeFile(path, "old");
+    EXPECT_EQ(S_FALSE, capture(1, path));
+    EXPECT_EQ(1, PlayCtrlDouble_CountCalls("PlayM4_GetJPEG"));
+    EXPECT_EQ(3u, contents(path).size());
+}
+
+TEST_F(Capture, FailedWriteReportsTheSystemsCode) {
+    // Wine's drive Z: is the Unix root, where every write to /dev/full fails: disk full.
+    pictureOf(1000);
+    EXPECT_EQ(S_FALSE, capture(1, "Z:\\dev\\full"));
+    EXPECT_LOG({{40000, "Write File error: 112Z:\\dev\\full"}});
+}
+
+TEST_F(Capture, FullDiskKeepsThePreviousSnapshotAndLeavesNothingBehind) {
+    const char *small = std::getenv("KESTRAVA_SMALL_DISK");
+    if (!small) {
+        GTEST_SKIP() << "needs a small disk of its own: run as root through capture-full-disk.sh";
+    }
+    const std::string folderPath = small;
+    const std::string path = folderPath + "\\shot.jpg";
+    writeFile(path, "previous snapshot");
+    for (size_t size : {1000000u, 60000u}) { // far beyond the free space, and a part of it
+        SCOPED_TRACE(size);
+        QorLogDouble_ClearEntries();
+        pictureOf(size);
+        EXPECT_EQ(S_FALSE, capture(1, path));
+        const std::vector<BYTE> kept = contents(path);
+        EXPECT_EQ("previous snapshot", std::string(kept.begin(), kept.end()));
+        EXPECT_LOG({{40000, "Write File error: 112" + path}});
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folderPath + "\\*").c_str(), &found);
+        ASSERT_NE(INVALID_HANDLE_VALUE, search);
+        std::vector<std::string> names;
+        do {
+            if (found.cFileName[0] != '.') {
+                names.push_back(found.cFileName);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        EXPECT_THAT(names, ElementsAre("shot.jpg"));
+    }
 }

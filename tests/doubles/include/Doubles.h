@@ -67,10 +67,13 @@ PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetNextPort(LONG port);
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetPictureSize(LONG width, LONG height);
 // The record both key-frame searches write on success.
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetKeyFrameRecord(const FramePosition *record);
-// The picture GetJPEG/GetBMP deliver: at most the offered size of `bytes` is copied, and
-// `reportedSize` is written as the picture's length.
+// The picture GetJPEG/GetBMP deliver: the bytes are copied and `reportedSize` is written as the
+// picture's length. Offered less than `size`, they fail as the engine does: last error 1,
+// nothing copied, and `size` written as the length needed.
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetPicture(const BYTE *bytes, DWORD size,
                                                            DWORD reportedSize);
+// 0: such a refusal writes 0 as the length, as an engine that names no size would.
+PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetRefusalNamesSize(int on);
 
 // Forgets the recorded calls only; scripts, ports and callbacks stay.
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_ClearCalls(void);
