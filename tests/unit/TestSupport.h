@@ -5,25 +5,13 @@
 
 #include "Doubles.h"
 #include "DetachedPlayer.h"
+#include "TestBstr.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-// A BSTR owned for one test.
-class Bstr {
-  public:
-    explicit Bstr(const wchar_t *text) : value_(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr &) = delete;
-    Bstr &operator=(const Bstr &) = delete;
-    operator BSTR() const { return value_; }
-
-  private:
-    BSTR value_;
-};
 
 // Every test starts from fresh doubles: all SDK calls succeed, threshold 30000.
 class DoublesTest : public ::testing::Test {

@@ -1,0 +1,206 @@
+// The component on the real engine: snapshots of any size, and host functions that drive player
+// objects from inside the engine's display callback.
+#include "ComTestSupport.h"
+#include "DetachedPlayer.h"
+#include "TestBstr.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace {
+
+std::string media(const std::string &name) {
+    const char *dir = std::getenv("KESTRAVA_COMPONENT_MEDIA");
+    return std::string(dir ? dir : "media") + "/" + name;
+}
+
+// A path as the component takes it.
+class Path : public Bstr {
+  public:
+    explicit Path(const std::string &text) : Bstr(std::wstring(text.begin(), text.end()).c_str()) {}
+};
+
+// Pumps this thread's messages until `done` holds or `ms` pass.
+bool waitFor(const std::function<bool()> &done, DWORD ms = 20000) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        if (GetTickCount() - start > ms) {
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+LONGLONG fileSize(const std::string &path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+LONG address(AnalysisCallback callback) {
+    return static_cast<LONG>(reinterpret_cast<LONG_PTR>(callback));
+}
+
+} // namespace
+
+// The pictures stay in the media folder; check-snapshots.sh compares them with the clips.
+TEST(Snapshot, PicturesOfAnySizeAreSavedWhole) {
+    const struct {
+        const char *name;
+        LONG width, height;
+    } clips[] = {{"hd", 1920, 1080}, {"uhd", 3840, 2160}};
+    for (const auto &clip : clips) {
+        SCOPED_TRACE(clip.name);
+        const std::string stem = media(clip.name);
+        TestPlayer player;
+        ASSERT_EQ(S_OK, player.OpenFile(Path(stem + ".mp4"), 0));
+        ASSERT_EQ(S_OK, player.StepForward());
+        LONG width = 0, height = 0;
+        ASSERT_EQ(S_OK, player.get_PictureSize(&width, &height));
+        EXPECT_EQ(clip.width, width);
+        EXPECT_EQ(clip.height, height);
+        EXPECT_EQ(S_OK, player.GetPicture(2, Path(stem + "-snapshot.bmp")));
+        EXPECT_EQ(54 + 3LL * width * height, fileSize(stem + "-snapshot.bmp"));
+        EXPECT_EQ(S_OK, player.GetPicture(1, Path(stem + "-snapshot.jpg")));
+        EXPECT_GT(fileSize(stem + "-snapshot.jpg"), 0);
+        EXPECT_EQ(S_OK, player.CloseFile());
+    }
+    // The one JPEG that did not fit the first buffer.
+    EXPECT_GT(fileSize(media("uhd-snapshot.jpg")), 2027520);
+}
+
+// Host functions that drive player objects from inside the engine's display callback: their
+// own, or another one that is playing too.
+namespace {
+
+struct Reentry {
+    const char *name;
+    bool onOwn;
+    bool endsDelivery; // the target's host function is called no more once the call returned
+    void (*act)(TestPlayer *&target);
+};
+
+TestPlayer *players[2];
+const Reentry *reentry = nullptr;
+std::atomic<bool> acted{false};
+std::atomic<int> calls[2], callsAfterAct[2];
+
+void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG userData, LONG) {
+    ++calls[userData];
+    if (acted) {
+        ++callsAfterAct[userData];
+    } else if (userData == 0 && calls[0] == 3) {
+        reentry->act(players[reentry->onOwn ? 0 : 1]);
+        acted = true;
+    }
+}
+
+void closeFile(TestPlayer *&p) {
+    p->CloseFile();
+}
+void openFile(TestPlayer *&p) {
+    p->OpenFile(Path(media("clip.mp4")), 0);
+}
+void stopCallbacks(TestPlayer *&p) {
+    EXPECT_EQ(S_OK, p->SetAnalyzeCallBack(0, 0, 0));
+}
+void readEverything(TestPlayer *&p) {
+    LONG value = 0, width = 0, height = 0;
+    p->get_PlayPos(&value);
+    p->get_Volume(&value);
+    p->get_TotalTime(&value);
+    p->get_PlayedTime(&value);
+    p->get_TotalFrame(&value);
+    p->get_PlayedFrame(&value);
+    p->get_PlayedTimeEx(&value);
+    p->get_PictureSize(&width, &height);
+}
+void releaseLast(TestPlayer *&p) {
+    delete p;
+    p = nullptr;
+}
+
+const Reentry reentries[] = {
+    {"CloseFile own", true, true, closeFile},
+    {"CloseFile other", false, true, closeFile},
+    {"OpenFile own", true, false, openFile},
+    {"OpenFile other", false, false, openFile},
+    {"SetAnalyzeCallBack own", true, true, stopCallbacks},
+    {"SetAnalyzeCallBack other", false, true, stopCallbacks},
+    {"getters own", true, false, readEverything},
+    {"getters other", false, false, readEverything},
+    {"last release own", true, true, releaseLast},
+    {"last release other", false, true, releaseLast},
+};
+
+} // namespace
+
+TEST(Reentry, HostFunctionMayDriveAnyPlayerFromInside) {
+    for (const Reentry &c : reentries) {
+        SCOPED_TRACE(c.name);
+        reentry = &c;
+        acted = false;
+        for (int i = 0; i < 2; ++i) {
+            calls[i] = callsAfterAct[i] = 0;
+            players[i] = new TestPlayer;
+            ASSERT_EQ(S_OK, players[i]->OpenFile(Path(media("clip.mp4")), 0));
+            players[i]->SetAnalyzeCallBack(address(&reenteringHost), i, 0);
+        }
+        for (TestPlayer *p : players) {
+            ASSERT_EQ(S_OK, p->Play());
+        }
+        ASSERT_TRUE(waitFor([] { return acted.load(); }));
+        // Both ports play on: what reaches the host functions now shows what the call did.
+        const int target = c.onOwn ? 0 : 1;
+        waitFor([&] { return callsAfterAct[1 - target] >= 10; }, 5000);
+        EXPECT_GE(callsAfterAct[1 - target].load(), 10);
+        if (c.endsDelivery) {
+            EXPECT_EQ(0, callsAfterAct[target].load());
+        }
+        for (TestPlayer *&p : players) {
+            delete p;
+            p = nullptr;
+        }
+    }
+}
+
+namespace {
+
+// The analysis function releases the host's last reference to its own object.
+std::atomic<IBaseFilePlay *> releasedInside{nullptr};
+void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+    if (IBaseFilePlay *player = releasedInside.exchange(nullptr)) {
+        player->Release();
+    }
+}
+
+} // namespace
+
+TEST(Reentry, LastReleaseInsideTheAnalysisFunctionLetsTheModuleGo) {
+    comtest::Server server; // Kestrava.DLL beside this test, on the real engine
+    ASSERT_TRUE(server.loaded());
+    IBaseFilePlay *player = nullptr;
+    ASSERT_EQ(S_OK, server.factory()->CreateInstance(nullptr, IID_IBaseFilePlay,
+                                                     reinterpret_cast<void **>(&player)));
+    IExtendHalvet *extension = nullptr;
+    ASSERT_EQ(S_OK,
+              player->QueryInterface(IID_IExtendHalvet, reinterpret_cast<void **>(&extension)));
+    ASSERT_EQ(S_OK, player->OpenFile(Path(media("clip.mp4")), 0));
+    ASSERT_EQ(S_OK, extension->SetAnalyzeCallBack(address(&releasingHost), 0, 0));
+    extension->Release();
+    releasedInside = player;
+    ASSERT_EQ(S_OK, player->Play());
+    ASSERT_TRUE(waitFor([] { return releasedInside.load() == nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return server.canUnloadNow() == S_OK; }));
+}
