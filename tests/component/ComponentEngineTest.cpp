@@ -132,6 +132,7 @@ void releaseLast(TestPlayer *&p) {
 }
 
 const Reentry reentries[] = {
+    {"CloseFile own", true, true, closeFile},
     {"CloseFile other", false, true, closeFile},
     {"OpenFile own", true, false, openFile},
     {"OpenFile other", false, false, openFile},
@@ -139,6 +140,7 @@ const Reentry reentries[] = {
     {"SetAnalyzeCallBack other", false, true, stopCallbacks},
     {"getters own", true, false, readEverything},
     {"getters other", false, false, readEverything},
+    {"last release own", true, true, releaseLast},
     {"last release other", false, true, releaseLast},
 };
 
@@ -172,4 +174,34 @@ TEST(Reentry, HostFunctionMayDriveAnyPlayerFromInside) {
             p = nullptr;
         }
     }
+}
+
+namespace {
+
+// The analysis function releases the host's last reference to its own object.
+std::atomic<IBaseFilePlay *> releasedInside{nullptr};
+void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+    if (IBaseFilePlay *player = releasedInside.exchange(nullptr)) {
+        player->Release();
+    }
+}
+
+} // namespace
+
+TEST(Reentry, LastReleaseInsideTheAnalysisFunctionLetsTheModuleGo) {
+    comtest::Server server; // Kestrava.DLL beside this test, on the real engine
+    ASSERT_TRUE(server.loaded());
+    IBaseFilePlay *player = nullptr;
+    ASSERT_EQ(S_OK, server.factory()->CreateInstance(nullptr, IID_IBaseFilePlay,
+                                                     reinterpret_cast<void **>(&player)));
+    IExtendHalvet *extension = nullptr;
+    ASSERT_EQ(S_OK,
+              player->QueryInterface(IID_IExtendHalvet, reinterpret_cast<void **>(&extension)));
+    ASSERT_EQ(S_OK, player->OpenFile(Path(media("clip.mp4")), 0));
+    ASSERT_EQ(S_OK, extension->SetAnalyzeCallBack(address(&releasingHost), 0, 0));
+    extension->Release();
+    releasedInside = player;
+    ASSERT_EQ(S_OK, player->Play());
+    ASSERT_TRUE(waitFor([] { return releasedInside.load() == nullptr; }));
+    EXPECT_TRUE(waitFor([&] { return server.canUnloadNow() == S_OK; }));
 }
