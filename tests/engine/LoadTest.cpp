@@ -40,11 +40,14 @@ void playTogether(const char *clip, int count) {
     waitFor(
         [&] {
             for (int i = 0; i < count; ++i) {
+                // The position first: a port that reports the end must show its last frame
+                // from then on, while one read the other way round may simply move on between.
+                const bool atEnd = PlayM4_GetPlayPos(ports[i]) == 1.0f;
                 DWORD frame = PlayM4_GetCurrentFrameNum(ports[i]);
                 if (frame != frames[i])
                     lastProgress = GetTickCount();
                 frames[i] = frame;
-                if (frame < last && PlayM4_GetPlayPos(ports[i]) == 1.0f)
+                if (atEnd && frame < last)
                     ++early;
             }
             // Done when all have ended, or when none has moved for a while.
