@@ -1,12 +1,13 @@
 // The test build of the engine whose allocations fail on demand: every call that needs memory
 // fails with code 6, the host goes on, and once memory is back the port works as before.
 #include "EngineSupport.h"
+#include "FailingAllocation.h"
 
 using namespace enginetest;
 
 namespace {
 void failAllocations(bool fail) {
-    SetEnvironmentVariableA("KESTRAVA_ENGINE_FAIL_ALLOCATIONS", fail ? "1" : nullptr);
+    SetEnvironmentVariableA(KESTRAVA_FAIL_ALLOCATIONS, fail ? "1" : nullptr);
 }
 
 // Fails with code 6, or succeeds because it needed no memory.
