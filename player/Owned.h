@@ -31,8 +31,9 @@ template <class Traits> class Owned {
     Handle release() noexcept { return std::exchange(handle_, Traits::empty()); }
     void reset(Handle handle = Traits::empty()) noexcept {
         Handle old = std::exchange(handle_, handle);
-        if (old != Traits::empty())
+        if (old != Traits::empty()) {
             Traits::close(old);
+        }
     }
     // For functions that hand out a handle through a pointer; whatever was held is closed first.
     Handle *out() noexcept {
@@ -77,8 +78,9 @@ template <class T> class ComPtr {
     ComPtr() noexcept = default;
     explicit ComPtr(T *adopted) noexcept : p_(adopted) {}
     ComPtr(const ComPtr &other) noexcept : p_(other.p_) {
-        if (p_)
+        if (p_) {
             p_->AddRef();
+        }
     }
     ComPtr(ComPtr &&other) noexcept : p_(other.release()) {}
     ComPtr &operator=(ComPtr other) noexcept {
@@ -92,8 +94,9 @@ template <class T> class ComPtr {
     explicit operator bool() const noexcept { return p_ != nullptr; }
     T *release() noexcept { return std::exchange(p_, nullptr); }
     void reset() noexcept {
-        if (T *old = release())
+        if (T *old = release()) {
             old->Release();
+        }
     }
     T **out() noexcept {
         reset();

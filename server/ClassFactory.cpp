@@ -17,8 +17,9 @@ class ClassFactory final : public IClassFactory {
     ClassFactory &operator=(const ClassFactory &) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
-        if (!object)
+        if (!object) {
             return E_POINTER;
+        }
         *object = nullptr;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
             *object = static_cast<IClassFactory *>(this);
@@ -31,8 +32,9 @@ class ClassFactory final : public IClassFactory {
     // The module's own reference (count 1) does not keep the module loaded; a client's does.
     STDMETHODIMP_(ULONG) AddRef() override {
         ModuleLockGuard guard(countLock_);
-        if (++refs_ == 2)
+        if (++refs_ == 2) {
             module::lock();
+        }
         return refs_;
     }
 
@@ -41,28 +43,33 @@ class ClassFactory final : public IClassFactory {
         {
             ModuleLockGuard guard(countLock_);
             refs = --refs_;
-            if (refs == 1)
+            if (refs == 1) {
                 module::unlock();
+            }
         }
-        if (refs == 0)
+        if (refs == 0) {
             delete this;
+        }
         return refs;
     }
 
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID iid, void **object) override {
-        if (!object)
+        if (!object) {
             return E_POINTER;
+        }
         *object = nullptr;
-        if (outer && !IsEqualIID(iid, IID_IUnknown))
+        if (outer && !IsEqualIID(iid, IID_IUnknown)) {
             return CLASS_E_NOAGGREGATION;
+        }
         return comBoundary([&] { return creator_(outer, iid, object); });
     }
 
     STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock)
+        if (lock) {
             module::lock();
-        else
+        } else {
             module::unlock();
+        }
         return S_OK;
     }
 
@@ -78,17 +85,20 @@ std::atomic<IUnknown *> classObject{nullptr};
 } // namespace
 
 HRESULT getClassObject(REFCLSID clsid, REFIID iid, void **object) {
-    if (!object)
+    if (!object) {
         return E_POINTER;
+    }
     *object = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_KestravaCOM))
+    if (!IsEqualCLSID(clsid, CLSID_KestravaCOM)) {
         return CLASS_E_CLASSNOTAVAILABLE;
+    }
     if (!classObject.load(std::memory_order_acquire)) {
         ModuleLockGuard guard(module::classObjectLock());
         if (!classObject.load(std::memory_order_relaxed)) {
             ClassFactory *factory = new (std::nothrow) ClassFactory(&createKestravaObject);
-            if (!factory)
+            if (!factory) {
                 return E_OUTOFMEMORY;
+            }
             IUnknown *unknown = nullptr;
             factory->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown));
             classObject.store(unknown, std::memory_order_release);
@@ -99,8 +109,9 @@ HRESULT getClassObject(REFCLSID clsid, REFIID iid, void **object) {
 
 void releaseClassObject() {
     IUnknown *factory = classObject.exchange(nullptr);
-    if (factory)
+    if (factory) {
         factory->Release();
+    }
 }
 
 } // namespace kestrava

@@ -20,22 +20,23 @@ template <class Player> class ObjectCore : public Player {
   public:
     // Answers from the interface map only; IUnknown is the caller's business.
     HRESULT queryInterfaceMap(REFIID iid, void **object) {
-        if (IsEqualIID(iid, IID_IBaseFilePlay) || IsEqualIID(iid, IID_IDispatch))
+        if (IsEqualIID(iid, IID_IBaseFilePlay) || IsEqualIID(iid, IID_IDispatch)) {
             *object = static_cast<IBaseFilePlay *>(this);
-        else if (IsEqualIID(iid, IID_ICapture))
+        } else if (IsEqualIID(iid, IID_ICapture)) {
             *object = static_cast<ICapture *>(this);
-        else if (IsEqualIID(iid, IID_IConvert))
+        } else if (IsEqualIID(iid, IID_IConvert)) {
             *object = static_cast<IConvert *>(this);
-        else if (IsEqualIID(iid, IID_IExtendHalvet))
+        } else if (IsEqualIID(iid, IID_IExtendHalvet)) {
             *object = static_cast<IExtendHalvet *>(this);
-        else if (IsEqualIID(iid, IID_IFileInfo))
+        } else if (IsEqualIID(iid, IID_IFileInfo)) {
             *object = static_cast<IFileInfo *>(this);
-        else if (IsEqualIID(iid, IID_IPlayFrame))
+        } else if (IsEqualIID(iid, IID_IPlayFrame)) {
             *object = static_cast<IPlayFrame *>(this);
-        else if (IsEqualIID(iid, IID_IRegionManify))
+        } else if (IsEqualIID(iid, IID_IRegionManify)) {
             *object = static_cast<IRegionManify *>(this);
-        else
+        } else {
             return E_NOINTERFACE;
+        }
         return S_OK;
     }
 
@@ -66,10 +67,12 @@ template <class Player> class ObjectCore : public Player {
         ++refs_;
         HRESULT hr = this->FinalConstruct();
         --refs_;
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = query();
-        if (FAILED(hr))
+        }
+        if (FAILED(hr)) {
             destroy();
+        }
         return hr;
     }
 
@@ -88,8 +91,9 @@ template <class Player> class ObjectCore : public Player {
     // Every interface of the map has a record; anything else is a programming error.
     static TypeInfoCache *cache(REFIID itf) {
         TypeInfoCache *record = TypeInfoCache::forInterface(itf);
-        if (!record)
+        if (!record) {
             throw std::logic_error("interface without type information");
+        }
         return record;
     }
 };
@@ -101,28 +105,32 @@ template <class Player> class StandaloneObject final : public ObjectCore<Player>
 
     static HRESULT create(REFIID iid, void **object) {
         auto *created = new (std::nothrow) StandaloneObject;
-        if (!created)
+        if (!created) {
             return E_OUTOFMEMORY;
+        }
         return created->finishConstruction([&] { return created->QueryInterface(iid, object); });
     }
 
     // One override serves all seven interfaces.
     STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
-        if (!object)
+        if (!object) {
             return E_POINTER;
+        }
         *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown))
+        if (IsEqualIID(iid, IID_IUnknown)) {
             *object = this->identity();
-        else if (FAILED(this->queryInterfaceMap(iid, object)))
+        } else if (FAILED(this->queryInterfaceMap(iid, object))) {
             return E_NOINTERFACE;
+        }
         AddRef();
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override {
         ULONG refs = --refs_;
-        if (refs == 0)
+        if (refs == 0) {
             destroy();
+        }
         return refs;
     }
 
@@ -142,8 +150,9 @@ template <class Player> class AggregatedObject final : public ObjectCore<Player>
 
     static HRESULT create(IUnknown *outer, REFIID iid, void **object) {
         auto *created = new (std::nothrow) AggregatedObject(outer);
-        if (!created)
+        if (!created) {
             return E_OUTOFMEMORY;
+        }
         return created->finishConstruction(
             [&] { return created->inner_.QueryInterface(iid, object); });
     }
@@ -159,21 +168,24 @@ template <class Player> class AggregatedObject final : public ObjectCore<Player>
       public:
         explicit Inner(AggregatedObject *owner) : owner_(owner) {}
         STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
-            if (!object)
+            if (!object) {
                 return E_POINTER;
+            }
             *object = nullptr;
-            if (IsEqualIID(iid, IID_IUnknown))
+            if (IsEqualIID(iid, IID_IUnknown)) {
                 *object = static_cast<IUnknown *>(this);
-            else if (FAILED(owner_->queryInterfaceMap(iid, object)))
+            } else if (FAILED(owner_->queryInterfaceMap(iid, object))) {
                 return E_NOINTERFACE;
+            }
             static_cast<IUnknown *>(*object)->AddRef();
             return S_OK;
         }
         STDMETHODIMP_(ULONG) AddRef() override { return ++owner_->refs_; }
         STDMETHODIMP_(ULONG) Release() override {
             ULONG refs = --owner_->refs_;
-            if (refs == 0)
+            if (refs == 0) {
                 owner_->destroy();
+            }
             return refs;
         }
 

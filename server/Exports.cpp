@@ -22,8 +22,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
             return S_OK;
         });
     }
-    if (reason == DLL_PROCESS_DETACH)
+    if (reason == DLL_PROCESS_DETACH) {
         kestrava::releaseRuntimeAtUnload(reserved);
+    }
     return TRUE;
 }
 

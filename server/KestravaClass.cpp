@@ -7,8 +7,9 @@
 namespace kestrava {
 
 HRESULT createKestravaObject(IUnknown *outer, REFIID iid, void **object) {
-    if (outer)
+    if (outer) {
         return AggregatedObject<KestravaCOM>::create(outer, iid, object);
+    }
     return StandaloneObject<KestravaCOM>::create(iid, object);
 }
 

@@ -66,8 +66,9 @@ ModuleLock &classObjectLock() {
 
 bool addTermination(TerminationFunction function, void *argument) {
     Termination *entry = new (std::nothrow) Termination{function, argument, nullptr};
-    if (!entry)
+    if (!entry) {
         return false;
+    }
     ModuleLockGuard guard(typeInfoLock());
     entry->next = terminations;
     terminations = entry;

@@ -17,8 +17,9 @@ constexpr WORD kRegistryScriptId = 101;
 std::wstring modulePath() {
     char narrow[MAX_PATH + 1] = {};
     DWORD length = GetModuleFileNameA(module::instance(), narrow, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    if (length == 0 || length >= MAX_PATH) {
         return std::wstring();
+    }
     int size = MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(length), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(length), wide.data(), size);
@@ -36,16 +37,19 @@ HRESULT lastErrorResult() {
 
 HRESULT loadRegistryScript(const std::wstring &path, std::u16string &script) {
     ModuleRef file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    if (!file)
+    if (!file) {
         return lastErrorResult();
+    }
     HRSRC resource = FindResourceW(file.get(), MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
-    if (!resource)
+    if (!resource) {
         return lastErrorResult();
+    }
     HGLOBAL loaded = LoadResource(file.get(), resource);
     DWORD size = SizeofResource(file.get(), resource);
     const char *bytes = loaded ? static_cast<const char *>(LockResource(loaded)) : nullptr;
-    if (!bytes)
+    if (!bytes) {
         return lastErrorResult();
+    }
     // The text ends at its size or at its first 0, whichever comes first.
     std::string text(bytes, size);
     text.resize(strnlen(text.c_str(), text.size()));
@@ -64,17 +68,20 @@ HRESULT loadRegistryScript(const std::wstring &path, std::u16string &script) {
 
 HRESULT applyOwnScript(RegistryMode mode) {
     std::wstring path = modulePath();
-    if (path.empty())
+    if (path.empty()) {
         return lastErrorResult();
+    }
     std::u16string script;
     HRESULT hr = loadRegistryScript(path, script);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     std::u16string quoted;
     for (wchar_t c : path) {
         quoted.push_back(static_cast<char16_t>(c));
-        if (c == L'\'')
+        if (c == L'\'') {
             quoted.push_back(u'\'');
+        }
     }
     return applyRegistryScript(script, {{u"Module", quoted}}, mode);
 }
@@ -83,15 +90,18 @@ HRESULT applyOwnScript(RegistryMode mode) {
 HRESULT loadOwnTypeLibrary(ComPtr<ITypeLib> &library, std::wstring &loadedFrom) {
     library.reset();
     loadedFrom = modulePath();
-    if (loadedFrom.empty())
+    if (loadedFrom.empty()) {
         return lastErrorResult();
+    }
     HRESULT hr = LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library.out());
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         return hr;
+    }
     size_t dot = loadedFrom.rfind(L'.');
     size_t separator = loadedFrom.find_last_of(L"\\/:");
-    if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator))
+    if (dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator)) {
         loadedFrom.erase(dot);
+    }
     loadedFrom += L".tlb";
     return LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, library.out());
 }
@@ -100,8 +110,9 @@ HRESULT registerTypeLibrary() {
     ComPtr<ITypeLib> library;
     std::wstring path;
     HRESULT hr = loadOwnTypeLibrary(library, path);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     std::wstring helpDirectory = path.substr(0, path.find_last_of(L"\\/:") + 1);
     return RegisterTypeLib(library.get(), path.data(), helpDirectory.data());
 }
@@ -109,8 +120,9 @@ HRESULT registerTypeLibrary() {
 void unregisterTypeLibrary() {
     ComPtr<ITypeLib> library;
     std::wstring path;
-    if (FAILED(loadOwnTypeLibrary(library, path)))
+    if (FAILED(loadOwnTypeLibrary(library, path))) {
         return;
+    }
     TLIBATTR *attributes = nullptr;
     if (SUCCEEDED(library->GetLibAttr(&attributes))) {
         // Looked up at run time, as older systems lacked it.
@@ -118,9 +130,10 @@ void unregisterTypeLibrary() {
             using Unregister = HRESULT(WINAPI *)(REFGUID, WORD, WORD, LCID, SYSKIND);
             auto unregister = reinterpret_cast<Unregister>(
                 reinterpret_cast<void (*)()>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")));
-            if (unregister)
+            if (unregister) {
                 unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                            attributes->lcid, attributes->syskind);
+            }
         }
         library->ReleaseTLibAttr(attributes);
     }
@@ -130,8 +143,9 @@ void unregisterTypeLibrary() {
 
 HRESULT registerServer() {
     HRESULT hr = applyOwnScript(RegistryMode::Register);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     return registerTypeLibrary();
 }
 

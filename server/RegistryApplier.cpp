@@ -14,20 +14,27 @@ const wchar_t *wide(const std::u16string &s) {
 
 HKEY rootKey(const std::u16string &name) {
     using rgs::equalsIgnoringCase;
-    if (equalsIgnoringCase(name, "HKCR") || equalsIgnoringCase(name, "HKEY_CLASSES_ROOT"))
+    if (equalsIgnoringCase(name, "HKCR") || equalsIgnoringCase(name, "HKEY_CLASSES_ROOT")) {
         return HKEY_CLASSES_ROOT;
-    if (equalsIgnoringCase(name, "HKCU") || equalsIgnoringCase(name, "HKEY_CURRENT_USER"))
+    }
+    if (equalsIgnoringCase(name, "HKCU") || equalsIgnoringCase(name, "HKEY_CURRENT_USER")) {
         return HKEY_CURRENT_USER;
-    if (equalsIgnoringCase(name, "HKLM") || equalsIgnoringCase(name, "HKEY_LOCAL_MACHINE"))
+    }
+    if (equalsIgnoringCase(name, "HKLM") || equalsIgnoringCase(name, "HKEY_LOCAL_MACHINE")) {
         return HKEY_LOCAL_MACHINE;
-    if (equalsIgnoringCase(name, "HKU") || equalsIgnoringCase(name, "HKEY_USERS"))
+    }
+    if (equalsIgnoringCase(name, "HKU") || equalsIgnoringCase(name, "HKEY_USERS")) {
         return HKEY_USERS;
-    if (equalsIgnoringCase(name, "HKPD") || equalsIgnoringCase(name, "HKEY_PERFORMANCE_DATA"))
+    }
+    if (equalsIgnoringCase(name, "HKPD") || equalsIgnoringCase(name, "HKEY_PERFORMANCE_DATA")) {
         return HKEY_PERFORMANCE_DATA;
-    if (equalsIgnoringCase(name, "HKDD") || equalsIgnoringCase(name, "HKEY_DYN_DATA"))
+    }
+    if (equalsIgnoringCase(name, "HKDD") || equalsIgnoringCase(name, "HKEY_DYN_DATA")) {
         return HKEY_DYN_DATA;
-    if (equalsIgnoringCase(name, "HKCC") || equalsIgnoringCase(name, "HKEY_CURRENT_CONFIG"))
+    }
+    if (equalsIgnoringCase(name, "HKCC") || equalsIgnoringCase(name, "HKEY_CURRENT_CONFIG")) {
         return HKEY_CURRENT_CONFIG;
+    }
     return nullptr;
 }
 
@@ -56,8 +63,9 @@ class Journal {
             change.oldType = type;
             change.oldData.resize(size);
             if (RegQueryValueExW(key, valueName.c_str(), nullptr, &type, change.oldData.data(),
-                                 &size) != ERROR_SUCCESS)
+                                 &size) != ERROR_SUCCESS) {
                 return; // unreadable: leave it alone rather than guess
+            }
             change.oldData.resize(size);
         }
         changes_.push_back(std::move(change));
@@ -72,13 +80,15 @@ class Journal {
             }
             RegKey key;
             if (RegOpenKeyExW(root_, it->path.c_str(), 0, KEY_SET_VALUE, key.out()) !=
-                ERROR_SUCCESS)
+                ERROR_SUCCESS) {
                 continue;
-            if (it->kind == Change::AddedValue)
+            }
+            if (it->kind == Change::AddedValue) {
                 RegDeleteValueW(key.get(), it->valueName.c_str());
-            else
+            } else {
                 RegSetValueExW(key.get(), it->valueName.c_str(), 0, it->oldType, it->oldData.data(),
                                static_cast<DWORD>(it->oldData.size()));
+            }
         }
         changes_.clear();
     }
@@ -114,8 +124,9 @@ HRESULT registerEntries(HKEY parent, const std::wstring &parentPath,
     for (const rgs::Entry &entry : entries) {
         if (entry.isValue) {
             HRESULT hr = setString(parent, parentPath, entry.name, entry.data, journal);
-            if (FAILED(hr))
+            if (FAILED(hr)) {
                 return hr;
+            }
             continue;
         }
         const wchar_t *name = wide(entry.name);
@@ -130,20 +141,24 @@ HRESULT registerEntries(HKEY parent, const std::wstring &parentPath,
             RegOpenKeyExW(parent, name, 0, KEY_READ, key.out()) != ERROR_SUCCESS) {
             DWORD disposition = 0;
             if (RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                nullptr, key.out(), &disposition) != ERROR_SUCCESS)
+                                nullptr, key.out(), &disposition) != ERROR_SUCCESS) {
                 return DISP_E_EXCEPTION;
-            if (disposition == REG_CREATED_NEW_KEY)
+            }
+            if (disposition == REG_CREATED_NEW_KEY) {
                 journal.keyCreated(childPath(parentPath, entry.name));
+            }
         }
         std::wstring path = childPath(parentPath, entry.name);
         if (entry.hasData) {
             HRESULT hr = setString(key.get(), path, u"", entry.data, journal);
-            if (FAILED(hr))
+            if (FAILED(hr)) {
                 return hr;
+            }
         }
         HRESULT hr = registerEntries(key.get(), path, entry.children, journal);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
     }
     return S_OK;
 }
@@ -163,13 +178,15 @@ void unregisterEntries(HKEY parent, const std::vector<rgs::Entry> &entries) {
             continue;
         }
         RegKey key;
-        if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) {
             continue;
+        }
         unregisterEntries(key.get(), entry.children);
         bool keep = hasSubkeys(key.get()) || entry.marker == rgs::Marker::NoRemove;
         key.reset();
-        if (!keep)
+        if (!keep) {
             RegDeleteKeyW(parent, name);
+        }
     }
 }
 
@@ -182,8 +199,9 @@ HRESULT applyRegistryBlock(HKEY root, const std::vector<rgs::Entry> &entries, Re
     }
     Journal journal(root);
     HRESULT hr = registerEntries(root, std::wstring(), entries, journal);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         journal.rollBack();
+    }
     return hr;
 }
 
@@ -191,16 +209,19 @@ HRESULT applyRegistryScript(const std::u16string &script, const rgs::Replacement
                             RegistryMode mode) {
     std::u16string expanded;
     HRESULT hr = rgs::expand(script, replacements, expanded);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     std::vector<rgs::RootBlock> roots;
     hr = rgs::parse(expanded, roots);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     for (const rgs::RootBlock &block : roots) {
         hr = applyRegistryBlock(rootKey(block.rootName), block.entries, mode);
-        if (FAILED(hr) && mode == RegistryMode::Register)
+        if (FAILED(hr) && mode == RegistryMode::Register) {
             return hr;
+        }
     }
     return S_OK;
 }

@@ -17,11 +17,14 @@ bool isSpace(char16_t c) {
 }
 
 bool equalIgnoringCase(const std::u16string &a, const std::u16string &b) {
-    if (a.size() != b.size())
+    if (a.size() != b.size()) {
         return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -45,16 +48,19 @@ class Lexer {
     // 1: a token; 0: the end of the text; -1: text that is no token (an unterminated quote, a
     // quote inside a word or right after a quoted text, a control character).
     int next(Token &token) {
-        while (pos_ < text_.size() && isSpace(text_[pos_]))
+        while (pos_ < text_.size() && isSpace(text_[pos_])) {
             ++pos_;
-        if (pos_ >= text_.size())
+        }
+        if (pos_ >= text_.size()) {
             return 0;
+        }
         token.text.clear();
         token.quoted = text_[pos_] == u'\'';
         if (token.quoted) {
             for (++pos_;; ++pos_) {
-                if (pos_ >= text_.size() || isControl(text_[pos_]))
+                if (pos_ >= text_.size() || isControl(text_[pos_])) {
                     return -1;
+                }
                 if (text_[pos_] != u'\'') {
                     token.text.push_back(text_[pos_]);
                 } else if (pos_ + 1 < text_.size() && text_[pos_ + 1] == u'\'') {
@@ -67,8 +73,9 @@ class Lexer {
             }
         } else {
             for (; pos_ < text_.size() && !isSpace(text_[pos_]); ++pos_) {
-                if (text_[pos_] == u'\'' || isControl(text_[pos_]))
+                if (text_[pos_] == u'\'' || isControl(text_[pos_])) {
                     return -1;
+                }
                 token.text.push_back(text_[pos_]);
             }
         }
@@ -94,14 +101,17 @@ class Parser {
         Token token;
         for (;;) {
             int r = lexer_.next(token);
-            if (r == 0)
+            if (r == 0) {
                 return kOk;
-            if (r < 0 || token.quoted || !isRootKeyName(token.text))
+            }
+            if (r < 0 || token.quoted || !isRootKeyName(token.text)) {
                 return kSyntaxError;
+            }
             RootBlock block;
             block.rootName = token.text;
-            if (!expect(u"{") || !entries(block.entries, 1))
+            if (!expect(u"{") || !entries(block.entries, 1)) {
                 return kSyntaxError;
+            }
             roots.push_back(std::move(block));
         }
     }
@@ -115,8 +125,9 @@ class Parser {
     bool peekIs(const char16_t *word) {
         size_t at = lexer_.position();
         Token token;
-        if (lexer_.next(token) == 1 && token.isExactly(word))
+        if (lexer_.next(token) == 1 && token.isExactly(word)) {
             return true;
+        }
         lexer_.rewind(at);
         return false;
     }
@@ -125,23 +136,28 @@ class Parser {
     // braced word such as a GUID. Key names never hold a backslash.
     static bool isName(const Token &token, bool keyName) {
         const std::u16string &name = token.text;
-        if (name.empty() || (keyName && name.find(u'\\') != std::u16string::npos))
+        if (name.empty() || (keyName && name.find(u'\\') != std::u16string::npos)) {
             return false;
-        if (token.quoted)
+        }
+        if (token.quoted) {
             return true;
-        if (isReservedWord(token) || name.find(u'=') != std::u16string::npos)
+        }
+        if (isReservedWord(token) || name.find(u'=') != std::u16string::npos) {
             return false;
+        }
         const size_t brace = name.find_first_of(u"{}");
-        if (brace == std::u16string::npos)
+        if (brace == std::u16string::npos) {
             return true;
+        }
         return name.size() > 2 && name.front() == u'{' && name.back() == u'}' &&
                name.find_first_of(u"{}", 1) == name.size() - 1;
     }
 
     bool name(std::u16string &out, bool keyName) {
         Token token;
-        if (lexer_.next(token) != 1 || !isName(token, keyName))
+        if (lexer_.next(token) != 1 || !isName(token, keyName)) {
             return false;
+        }
         out = std::move(token.text);
         return true;
     }
@@ -149,28 +165,33 @@ class Parser {
     // `= s 'text'`, the sign already read for keys.
     bool quotedData(std::u16string &out) {
         Token token;
-        if (!expect(u"s") || lexer_.next(token) != 1 || !token.quoted)
+        if (!expect(u"s") || lexer_.next(token) != 1 || !token.quoted) {
             return false;
+        }
         out = std::move(token.text);
         return true;
     }
 
     bool entries(std::vector<Entry> &out, int depth) {
-        if (depth > kMaxDepth)
+        if (depth > kMaxDepth) {
             return false;
+        }
         Token token;
         for (;;) {
             size_t at = lexer_.position();
-            if (lexer_.next(token) != 1)
+            if (lexer_.next(token) != 1) {
                 return false; // a missing } or no token at all
-            if (token.isExactly(u"}"))
+            }
+            if (token.isExactly(u"}")) {
                 return true;
+            }
             Entry entry;
             if (token.is("val")) {
                 entry.isValue = true;
                 entry.hasData = true;
-                if (!name(entry.name, false) || !expect(u"=") || !quotedData(entry.data))
+                if (!name(entry.name, false) || !expect(u"=") || !quotedData(entry.data)) {
                     return false;
+                }
                 out.push_back(std::move(entry));
                 continue;
             }
@@ -179,17 +200,20 @@ class Parser {
             } else {
                 lexer_.rewind(at); // the word is the key's name
             }
-            if (!name(entry.name, true))
+            if (!name(entry.name, true)) {
                 return false;
+            }
             if (peekIs(u"=")) {
                 entry.hasData = true;
-                if (!quotedData(entry.data))
+                if (!quotedData(entry.data)) {
                     return false;
+                }
             }
             if (peekIs(u"{")) {
                 entry.hasBlock = true;
-                if (!entries(entry.children, depth + 1))
+                if (!entries(entry.children, depth + 1)) {
                     return false;
+                }
             }
             out.push_back(std::move(entry));
         }
@@ -202,9 +226,11 @@ class Parser {
 
 bool equalsIgnoringCase(const std::u16string &a, const char *ascii) {
     size_t i = 0;
-    for (; ascii[i] != '\0'; ++i)
-        if (i >= a.size() || lower(a[i]) != lower(char16_t(ascii[i])))
+    for (; ascii[i] != '\0'; ++i) {
+        if (i >= a.size() || lower(a[i]) != lower(char16_t(ascii[i]))) {
             return false;
+        }
+    }
     return i == a.size();
 }
 
@@ -213,9 +239,11 @@ bool isRootKeyName(const std::u16string &name) {
         "HKCR", "HKEY_CLASSES_ROOT",  "HKCU", "HKEY_CURRENT_USER",     "HKLM", "HKEY_LOCAL_MACHINE",
         "HKU",  "HKEY_USERS",         "HKPD", "HKEY_PERFORMANCE_DATA", "HKDD", "HKEY_DYN_DATA",
         "HKCC", "HKEY_CURRENT_CONFIG"};
-    for (const char *candidate : names)
-        if (equalsIgnoringCase(name, candidate))
+    for (const char *candidate : names) {
+        if (equalsIgnoringCase(name, candidate)) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -242,9 +270,11 @@ int32_t expand(const std::u16string &text, const Replacements &replacements,
             expanded.push_back(u'%');
         } else {
             const std::u16string *value = nullptr;
-            for (const auto &r : replacements)
-                if (equalIgnoringCase(r.first, name))
+            for (const auto &r : replacements) {
+                if (equalIgnoringCase(r.first, name)) {
                     value = &r.second;
+                }
+            }
             if (!value) {
                 expanded.clear();
                 return kSyntaxError;
@@ -259,8 +289,9 @@ int32_t expand(const std::u16string &text, const Replacements &replacements,
 int32_t parse(const std::u16string &text, std::vector<RootBlock> &roots) {
     roots.clear();
     int32_t result = Parser(text).script(roots);
-    if (result != kOk)
+    if (result != kOk) {
         roots.clear();
+    }
     return result;
 }
 

@@ -15,31 +15,38 @@ TypeInfoCache *TypeInfoCache::forInterface(REFIID iid) {
         TypeInfoCache(IID_IConvert),      TypeInfoCache(IID_IExtendHalvet),
         TypeInfoCache(IID_IFileInfo),     TypeInfoCache(IID_IPlayFrame),
         TypeInfoCache(IID_IRegionManify)};
-    for (TypeInfoCache &record : records)
-        if (IsEqualIID(record.iid_, iid))
+    for (TypeInfoCache &record : records) {
+        if (IsEqualIID(record.iid_, iid)) {
             return &record;
+        }
+    }
     return nullptr;
 }
 
 HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
     *info = info_.load(std::memory_order_acquire);
-    if (*info)
+    if (*info) {
         return S_OK;
+    }
     ModuleLockGuard guard(module::typeInfoLock());
     *info = info_.load(std::memory_order_acquire);
-    if (*info)
+    if (*info) {
         return S_OK;
+    }
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadRegTypeLib(LIBID_KESTRAVALib, 1, 0, lcid, library.out());
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     ComPtr<ITypeInfo> loaded;
     hr = library->GetTypeInfoOfGuid(iid_, loaded.out());
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     ComPtr<ITypeInfo2> extended;
-    if (SUCCEEDED(loaded->QueryInterface(IID_ITypeInfo2, extended.outVoid())))
+    if (SUCCEEDED(loaded->QueryInterface(IID_ITypeInfo2, extended.outVoid()))) {
         loaded = ComPtr<ITypeInfo>(extended.release());
+    }
     std::vector<MemberName> table;
     TYPEATTR *attributes = nullptr;
     if (SUCCEEDED(loaded->GetTypeAttr(&attributes))) {
@@ -51,8 +58,9 @@ HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
         } back{loaded.get(), attributes};
         for (UINT i = 0; i < attributes->cFuncs; ++i) {
             FUNCDESC *function = nullptr;
-            if (FAILED(loaded->GetFuncDesc(i, &function)))
+            if (FAILED(loaded->GetFuncDesc(i, &function))) {
                 continue;
+            }
             const DISPID id = function->memid;
             loaded->ReleaseFuncDesc(function);
             Bstr name;
@@ -64,8 +72,9 @@ HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
         }
     }
     // Without its clean-up the record could not be emptied at unload: refuse rather than leak.
-    if (!module::addTermination(&TypeInfoCache::release, this))
+    if (!module::addTermination(&TypeInfoCache::release, this)) {
         return E_OUTOFMEMORY;
+    }
     memberNameTable_ = std::move(table);
     *info = loaded.release();
     info_.store(*info, std::memory_order_release);
@@ -79,20 +88,23 @@ void TypeInfoCache::release(void *record) {
 }
 
 HRESULT TypeInfoCache::typeInfoCount(UINT *count) {
-    if (!count)
+    if (!count) {
         return E_POINTER;
+    }
     *count = 1;
     return S_OK;
 }
 
 HRESULT TypeInfoCache::typeInfo(UINT, LCID lcid, ITypeInfo **info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     *info = nullptr;
     ITypeInfo *loaded = nullptr;
     HRESULT hr = load(lcid, &loaded);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     loaded->AddRef();
     *info = loaded;
     return S_OK;
@@ -101,16 +113,19 @@ HRESULT TypeInfoCache::typeInfo(UINT, LCID lcid, ITypeInfo **info) {
 // Only the first name names a member; the others name its parameters, which only the type
 // information knows. A null name cannot be looked up: its slot says DISPID_UNKNOWN.
 HRESULT TypeInfoCache::idsOfNames(LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) {
-    if (count > 0 && (!names || !ids))
+    if (count > 0 && (!names || !ids)) {
         return E_POINTER;
+    }
     ITypeInfo *info = nullptr;
     HRESULT hr = load(lcid, &info);
-    if (FAILED(hr) || count == 0)
+    if (FAILED(hr) || count == 0) {
         return hr;
+    }
     // Every slot the lookup does not fill says so.
     std::fill(ids, ids + count, DISPID_UNKNOWN);
-    if (!names[0])
+    if (!names[0]) {
         return DISP_E_UNKNOWNNAME;
+    }
     if (count == 1) {
         const size_t length = wcslen(names[0]);
         for (size_t i = memberNameTable_.size(); i-- > 0;) {
@@ -125,11 +140,12 @@ HRESULT TypeInfoCache::idsOfNames(LPOLESTR *names, UINT count, LCID lcid, DISPID
     // An empty name matches no parameter, so null names can go through in their places.
     std::vector<LPOLESTR> checked(names, names + count);
     bool nullName = false;
-    for (LPOLESTR &name : checked)
+    for (LPOLESTR &name : checked) {
         if (!name) {
             name = const_cast<LPOLESTR>(L"");
             nullName = true;
         }
+    }
     hr = info->GetIDsOfNames(checked.data(), count, ids);
     return nullName && SUCCEEDED(hr) ? DISP_E_UNKNOWNNAME : hr;
 }
@@ -138,8 +154,9 @@ HRESULT TypeInfoCache::invoke(IDispatch *self, DISPID id, LCID lcid, WORD flags,
                               VARIANT *result, EXCEPINFO *exception, UINT *argError) {
     ITypeInfo *info = nullptr;
     HRESULT hr = load(lcid, &info);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     return info->Invoke(self, id, flags, params, result, exception, argError);
 }
 

@@ -32,8 +32,9 @@ void CALLBACK onIndexed(DWORD, DWORD) {
 
 LONG openClip(const char *clip) {
     LONG port = -1;
-    if (!PlayM4_GetPort(&port))
+    if (!PlayM4_GetPort(&port)) {
         return -1;
+    }
     indexed = 0;
     PlayM4_SetFileRefCallBack(port, &onIndexed, 0);
     std::string path = clip;
@@ -42,8 +43,9 @@ LONG openClip(const char *clip) {
         PlayM4_FreePort(port);
         return -1;
     }
-    while (!indexed)
+    while (!indexed) {
         Sleep(1);
+    }
     return port;
 }
 
@@ -78,8 +80,9 @@ double tenStepsBack(LONG port, DWORD from, DWORD elsewhere) {
     PlayM4_SetCurrentFrameNum(port, elsewhere);
     PlayM4_SetCurrentFrameNum(port, from);
     double start = nowMs();
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 10; ++i) {
         PlayM4_OneByOneBack(port);
+    }
     return nowMs() - start;
 }
 
@@ -95,23 +98,26 @@ int main(int argc, char **argv) {
 
     // 1. Decoding every frame through the engine, no window and no callback.
     LONG port = openClip(clip);
-    if (port < 0)
+    if (port < 0) {
         return 1;
+    }
     const DWORD total = PlayM4_GetFileTotalFrames(port);
     LONG width = 0, height = 0;
     PlayM4_GetPictureSize(port, &width, &height);
     double start = nowMs();
     DWORD decoded = 0;
-    while (PlayM4_OneByOne(port))
+    while (PlayM4_OneByOne(port)) {
         ++decoded;
+    }
     const double engineMs = nowMs() - start;
     std::printf("clip: %ldx%ld, %lu frames\n", width, height, total);
     std::printf("decode through the engine: %lu frames in %.0f ms (%.1f fps)\n", decoded, engineMs,
                 decoded * 1000.0 / engineMs);
-    if (nativeMs > 0)
+    if (nativeMs > 0) {
         std::printf("decode with native ffmpeg -f null: %.0f ms; engine/native ratio %.2f "
                     "(target <= 1.1)\n",
                     nativeMs, engineMs / nativeMs);
+    }
 
     // 2. Exact seeks to random frames by each call vs seeks to their key frames.
     const char *const calls[] = {"SetCurrentFrameNum", "SetPlayedTimeEx", "SetPlayPos"};
@@ -152,11 +158,13 @@ int main(int argc, char **argv) {
         PlayM4_SetCurrentFrameNum(port, 0);
         PlayM4_SetCurrentFrameNum(port, from);
         start = nowMs();
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < 10; ++i) {
             PlayM4_OneByOneBack(port);
+        }
         stepMs += nowMs() - start;
-        for (int i = 1; i <= 10; ++i)
+        for (int i = 1; i <= 10; ++i) {
             seekMs += timedSeek(port, from - i, 0);
+        }
     }
     std::printf("ten steps back inside a group: %.1f ms; ten seeks: %.1f ms; ratio %.1fx "
                 "(target >= 5x)\n",

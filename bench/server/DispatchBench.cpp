@@ -28,8 +28,9 @@ template <class F> double measure(int calls, F &&call) {
     double best = 1e30;
     for (int round = 0; round < 5; ++round) {
         double start = now();
-        for (int i = 0; i < calls; ++i)
+        for (int i = 0; i < calls; ++i) {
             call();
+        }
         best = std::min(best, (now() - start) * 1e9 / calls);
     }
     return best;
@@ -49,8 +50,9 @@ int main() {
     // The copy beside the test doubles makes the SDK calls cost nothing but the call.
     HMODULE module = LoadLibraryExW(besideExe(L"doubles\\Kestrava.DLL").c_str(), nullptr,
                                     LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module)
+    if (!module) {
         module = LoadLibraryW(besideExe(L"Kestrava.DLL").c_str());
+    }
     if (!module) {
         std::printf("Kestrava.DLL not found\n");
         return 1;
@@ -67,8 +69,9 @@ int main() {
     if (HMODULE sdk = GetModuleHandleW(L"PlayCtrl.dll")) {
         auto setRecording = reinterpret_cast<void(__cdecl *)(int)>(
             reinterpret_cast<void (*)()>(GetProcAddress(sdk, "PlayCtrlDouble_SetRecording")));
-        if (setRecording)
+        if (setRecording) {
             setRecording(0);
+        }
     }
     IClassFactory *factory = nullptr;
     IBaseFilePlay *player = nullptr;

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH)
+    if (reason == DLL_PROCESS_DETACH) {
         kestrava::releaseRuntimeAtUnload(reserved);
+    }
     return TRUE;
 }

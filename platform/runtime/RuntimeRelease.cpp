@@ -32,24 +32,29 @@ HMODULE thisModule() {
 // which this thread's record is found.
 DWORD threadsSlot(void *record) {
     constexpr DWORD kSlots = 64 + 1024; // TLS_MINIMUM_AVAILABLE plus the expansion slots
-    for (DWORD slot = 0; record && slot < kSlots; ++slot)
-        if (TlsGetValue(slot) == record)
+    for (DWORD slot = 0; record && slot < kSlots; ++slot) {
+        if (TlsGetValue(slot) == record) {
             return slot;
+        }
+    }
     return TLS_OUT_OF_INDEXES;
 }
 
 // Registered before any other exit handler of the DLL, so it runs after all of them.
 void lastTeardownStep() {
-    if (!unloading)
+    if (!unloading) {
         return;
+    }
     void *record = __pth_gpointer_locked(pthread_self());
     const DWORD slot = threadsSlot(record);
-    if (__xl_f)
+    if (__xl_f) {
         __xl_f(thisModule(), DLL_THREAD_DETACH, nullptr);
+    }
     if (slot != TLS_OUT_OF_INDEXES) {
         // A record the hook let go of went to winpthread's pool, which nobody empties.
-        if (TlsGetValue(slot) == nullptr)
+        if (TlsGetValue(slot) == nullptr) {
             std::free(record);
+        }
         TlsFree(slot);
     }
     __gnu_cxx::__freeres();

@@ -38,8 +38,9 @@ class Server {
   public:
     explicit Server(const std::wstring &path = componentPath())
         : module_(LoadLibraryW(path.c_str())) {
-        if (!module_)
+        if (!module_) {
             return;
+        }
         canUnloadNow = reinterpret_cast<HRESULT(WINAPI *)()>(proc("DllCanUnloadNow"));
         getClassObject = reinterpret_cast<HRESULT(WINAPI *)(REFCLSID, REFIID, void **)>(
             proc("DllGetClassObject"));
@@ -47,8 +48,9 @@ class Server {
         unregisterServer = reinterpret_cast<HRESULT(WINAPI *)()>(proc("DllUnregisterServer"));
     }
     ~Server() {
-        if (module_)
+        if (module_) {
             FreeLibrary(module_);
+        }
     }
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
@@ -65,8 +67,9 @@ class Server {
     template <class T> ComPtr<T> create(REFIID iid) {
         ComPtr<T> result;
         ComPtr<IClassFactory> f = factory();
-        if (f)
+        if (f) {
             f->CreateInstance(nullptr, iid, result.outVoid());
+        }
         return result;
     }
 
@@ -84,8 +87,9 @@ class Server {
 
 inline bool keyExists(HKEY root, const std::wstring &path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
+    }
     RegCloseKey(key);
     return true;
 }
@@ -106,13 +110,16 @@ inline ::testing::AssertionResult hasString(HKEY root, const std::wstring &path,
     std::string where = std::string("value '") +
                         (name ? std::string(name, name + wcslen(name)) : "") + "' of " +
                         std::string(path.begin(), path.end());
-    if (status != ERROR_SUCCESS)
+    if (status != ERROR_SUCCESS) {
         return ::testing::AssertionFailure() << where << " missing (" << status << ")";
-    if (type != REG_SZ)
+    }
+    if (type != REG_SZ) {
         return ::testing::AssertionFailure() << where << " has type " << type;
-    if (expected != data)
+    }
+    if (expected != data) {
         return ::testing::AssertionFailure()
                << where << " is '" << std::string(data, data + wcslen(data)) << "'";
+    }
     return ::testing::AssertionSuccess();
 }
 

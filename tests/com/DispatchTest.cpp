@@ -35,17 +35,20 @@ class Dispatch : public ::testing::Test {
                                                std::initializer_list<const wchar_t *> names,
                                                std::initializer_list<DISPID> expected) {
         std::vector<LPOLESTR> list;
-        for (const wchar_t *name : names)
+        for (const wchar_t *name : names) {
             list.push_back(const_cast<LPOLESTR>(name));
+        }
         std::vector<DISPID> ids(list.size(), 12345);
         HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, list.data(), static_cast<UINT>(list.size()),
                                              LOCALE_USER_DEFAULT, ids.data());
-        if (hr != S_OK)
+        if (hr != S_OK) {
             return ::testing::AssertionFailure() << "GetIDsOfNames returned 0x" << std::hex << hr;
+        }
         if (ids != std::vector<DISPID>(expected)) {
             auto failure = ::testing::AssertionFailure() << "DISPIDs:";
-            for (DISPID id : ids)
+            for (DISPID id : ids) {
                 failure << ' ' << id;
+            }
             return failure;
         }
         return ::testing::AssertionSuccess();
@@ -103,8 +106,9 @@ TEST_F(Dispatch, ParameterNamesResolveToTheirPositions) {
         {L"SetVolume", L"nPencent"}, {L"SetVolume", L"Play"}, {L"SetVolume", nullptr}};
     for (const auto &list : unknownParameters) {
         std::vector<LPOLESTR> names;
-        for (const wchar_t *name : list)
+        for (const wchar_t *name : list) {
             names.push_back(const_cast<LPOLESTR>(name));
+        }
         std::vector<DISPID> ids(names.size(), 12345);
         EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, names.data(), 2,
                                                               LOCALE_USER_DEFAULT, ids.data()));

@@ -24,12 +24,14 @@ std::set<std::string> exportedNames(HMODULE module) {
     const IMAGE_DATA_DIRECTORY &dir =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     std::set<std::string> names;
-    if (!dir.VirtualAddress)
+    if (!dir.VirtualAddress) {
         return names;
+    }
     auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(base + dir.VirtualAddress);
     auto nameRvas = reinterpret_cast<const DWORD *>(base + exports->AddressOfNames);
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
         names.insert(reinterpret_cast<const char *>(base + nameRvas[i]));
+    }
     EXPECT_EQ(exports->NumberOfNames, exports->NumberOfFunctions);
     return names;
 }
@@ -41,16 +43,18 @@ class Outer final : public IUnknown {
     explicit Outer(bool letFileInfoThrough) : letFileInfoThrough_(letFileInfoThrough) {}
     STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
         ++queries;
-        if (!object)
+        if (!object) {
             return E_POINTER;
+        }
         *object = nullptr;
         if (IsEqualIID(iid, IID_IUnknown)) {
             *object = static_cast<IUnknown *>(this);
             AddRef();
             return S_OK;
         }
-        if (!letFileInfoThrough_ && IsEqualIID(iid, IID_IFileInfo))
+        if (!letFileInfoThrough_ && IsEqualIID(iid, IID_IFileInfo)) {
             return E_NOINTERFACE;
+        }
         return inner ? inner->QueryInterface(iid, object) : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
@@ -269,8 +273,9 @@ TEST_F(Module, TenThousandObjectsLeaveNoLockAndNoMemoryBehind) {
             ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown,
                                                     reinterpret_cast<void **>(&outer.inner)));
             outer.inner->Release();
-            if (i % 256 == 0)
+            if (i % 256 == 0) {
                 QorLogDouble_ClearEntries(); // the double's own record of Init calls
+            }
         }
     };
     churn(1000); // warm caches and the heap
@@ -288,15 +293,18 @@ TEST_F(Module, TenThousandObjectsLeaveNoLockAndNoMemoryBehind) {
 template <class Body> void runTogether(int threads, Body body) {
     std::atomic<int> waiting{threads};
     std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i)
+    for (int i = 0; i < threads; ++i) {
         pool.emplace_back([&, i] {
             --waiting;
-            while (waiting.load() > 0)
+            while (waiting.load() > 0) {
                 std::this_thread::yield();
+            }
             body(i);
         });
-    for (std::thread &t : pool)
+    }
+    for (std::thread &t : pool) {
         t.join();
+    }
 }
 
 TEST_F(Module, ConcurrentFirstRequestsShareOneClassObject) {
@@ -307,8 +315,9 @@ TEST_F(Module, ConcurrentFirstRequestsShareOneClassObject) {
     });
     for (IUnknown *factory : seen) {
         EXPECT_EQ(seen[0], factory);
-        if (factory)
+        if (factory) {
             factory->Release();
+        }
     }
     EXPECT_EQ(S_OK, server.canUnloadNow());
 }
@@ -334,8 +343,9 @@ TEST_F(Module, ConcurrentFirstLateBindingLoadsOneTypeInformation) {
         EXPECT_EQ(9, ids[i]);
         EXPECT_NE(nullptr, seen[i]);
         EXPECT_EQ(seen[0], seen[i]);
-        if (seen[i])
+        if (seen[i]) {
             seen[i]->Release();
+        }
     }
     EXPECT_EQ(S_OK, server.canUnloadNow());
 }

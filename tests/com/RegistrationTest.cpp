@@ -54,16 +54,21 @@ std::wstring modulePathOf(HMODULE module) {
     };
     for (const Expected &e : table) {
         ::testing::AssertionResult r = hasString(cr, e.key, e.name, e.value);
-        if (!r)
+        if (!r) {
             return r;
+        }
     }
-    if (!keyExists(cr, kClsidKey + L"\\Programmable"))
+    if (!keyExists(cr, kClsidKey + L"\\Programmable")) {
         return ::testing::AssertionFailure() << "no Programmable key";
-    if (!keyExists(cr, kTypeLibKey + L"\\1.0\\0\\win32"))
+    }
+    if (!keyExists(cr, kTypeLibKey + L"\\1.0\\0\\win32")) {
         return ::testing::AssertionFailure() << "type library not registered";
-    for (const wchar_t *itf : kInterfaceKeys)
-        if (!keyExists(cr, itf))
+    }
+    for (const wchar_t *itf : kInterfaceKeys) {
+        if (!keyExists(cr, itf)) {
             return ::testing::AssertionFailure() << narrow(itf) << " not registered";
+        }
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -71,11 +76,14 @@ std::wstring modulePathOf(HMODULE module) {
     std::vector<std::wstring> ours = {L"Kestrava.KestravaCOM.1", L"Kestrava.KestravaCOM", kClsidKey,
                                       kTypeLibKey};
     ours.insert(ours.end(), std::begin(kInterfaceKeys), std::end(kInterfaceKeys));
-    for (const std::wstring &key : ours)
-        if (keyExists(HKEY_CLASSES_ROOT, key))
+    for (const std::wstring &key : ours) {
+        if (keyExists(HKEY_CLASSES_ROOT, key)) {
             return ::testing::AssertionFailure() << narrow(key) << " remains";
-    if (!keyExists(HKEY_CLASSES_ROOT, L"CLSID"))
+        }
+    }
+    if (!keyExists(HKEY_CLASSES_ROOT, L"CLSID")) {
         return ::testing::AssertionFailure() << "CLSID was removed";
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -83,15 +91,18 @@ std::wstring modulePathOf(HMODULE module) {
 void dump(HKEY root, const std::wstring &path, bool recursive,
           std::map<std::wstring, std::wstring> &out) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return;
+    }
     out[path] = L"<key>";
     wchar_t name[512];
     BYTE data[2048];
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = 512, size = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) !=
+            ERROR_SUCCESS) {
             break;
+        }
         out[path + L"|" + name] = std::to_wstring(type) + L":" +
                                   std::wstring(reinterpret_cast<wchar_t *>(data), size / 2);
     }
@@ -99,16 +110,18 @@ void dump(HKEY root, const std::wstring &path, bool recursive,
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = 512;
         if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+            ERROR_SUCCESS) {
             break;
+        }
         children.push_back(path.empty() ? name : path + L"\\" + name);
     }
     RegCloseKey(key);
     for (const std::wstring &child : children) {
-        if (recursive)
+        if (recursive) {
             dump(root, child, true, out);
-        else
+        } else {
             out[child] = L"<key>";
+        }
     }
 }
 
@@ -116,13 +129,15 @@ void dump(HKEY root, const std::wstring &path, bool recursive,
 // and everything below the keys that are ours.
 std::map<std::wstring, std::wstring> snapshot() {
     std::map<std::wstring, std::wstring> all;
-    for (const wchar_t *collection : {L"", L"CLSID", L"Interface", L"TypeLib"})
+    for (const wchar_t *collection : {L"", L"CLSID", L"Interface", L"TypeLib"}) {
         dump(HKEY_CLASSES_ROOT, collection, false, all);
+    }
     std::vector<std::wstring> ours = {L"Kestrava.KestravaCOM.1", L"Kestrava.KestravaCOM", kClsidKey,
                                       kTypeLibKey};
     ours.insert(ours.end(), std::begin(kInterfaceKeys), std::end(kInterfaceKeys));
-    for (const std::wstring &key : ours)
+    for (const std::wstring &key : ours) {
         dump(HKEY_CLASSES_ROOT, key, true, all);
+    }
     return all;
 }
 
@@ -132,8 +147,9 @@ DWORD runRegsvr32(const std::wstring &arguments) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+                        &startup, &process)) {
         return 0xFFFFFFFF;
+    }
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = 0xFFFFFFFF;
     GetExitCodeProcess(process.hProcess, &code);
@@ -151,8 +167,9 @@ std::wstring copyComponentTo(const std::wstring &folderName) {
     for (const wchar_t *file :
          {L"Kestrava.DLL", L"PlayCtrl.dll", L"QorLog.dll", L"CommonModule.dll"}) {
         std::wstring from = comtest::exeDirectory() + file;
-        if (GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES) {
             CopyFileW(from.c_str(), (folder + file).c_str(), FALSE);
+        }
     }
     return folder + L"Kestrava.DLL";
 }
@@ -161,8 +178,9 @@ std::wstring copyComponentTo(const std::wstring &folderName) {
 bool patchResource(const std::wstring &module, const wchar_t *type, WORD id, const void *data,
                    DWORD size) {
     HANDLE update = BeginUpdateResourceW(module.c_str(), FALSE);
-    if (!update)
+    if (!update) {
         return false;
+    }
     BOOL ok = UpdateResourceW(update, type, MAKEINTRESOURCEW(id),
                               MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
                               const_cast<void *>(data), size);
@@ -179,8 +197,9 @@ std::wstring folderOf(const std::wstring &path) {
 std::wstring builtTypeLibrary() {
     std::string unixPath = KESTRAVA_TLB_PATH;
     std::wstring path = L"Z:";
-    for (char c : unixPath)
+    for (char c : unixPath) {
         path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    }
     return path;
 }
 
@@ -284,12 +303,16 @@ TEST_F(Registration, AThousandRoundsLeaveTheRegistryAsTheyFoundIt) {
     }
     std::map<std::wstring, std::wstring> after = snapshot();
     EXPECT_TRUE(nothingOfOursRemains());
-    for (const auto &entry : after)
-        if (!before.count(entry.first))
+    for (const auto &entry : after) {
+        if (!before.count(entry.first)) {
             ADD_FAILURE() << "left behind: " << narrow(entry.first);
-    for (const auto &entry : before)
-        if (!after.count(entry.first))
+        }
+    }
+    for (const auto &entry : before) {
+        if (!after.count(entry.first)) {
             ADD_FAILURE() << "removed: " << narrow(entry.first);
+        }
+    }
     EXPECT_EQ(before.size(), after.size());
 }
 

@@ -113,8 +113,9 @@ TEST(RegistryScriptReader, MalformedTextReadsNothing) {
 
 TEST(RegistryScriptReader, DeepNestingIsRefusedNotRecursedWithoutBound) {
     std::string text = "HKCR {";
-    for (int i = 0; i < 100000; ++i)
+    for (int i = 0; i < 100000; ++i) {
         text += " k {";
+    }
     std::vector<rgs::RootBlock> roots;
     EXPECT_EQ(kSyntaxError, parseText(text.c_str(), roots));
 }

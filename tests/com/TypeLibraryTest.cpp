@@ -36,8 +36,9 @@ const Param kVal = {L"pVal", VT_PTR, kOutRetval};
 std::vector<Member> methods(std::initializer_list<const wchar_t *> names) {
     std::vector<Member> result;
     DISPID id = 1;
-    for (const wchar_t *name : names)
+    for (const wchar_t *name : names) {
         result.push_back({id++, INVOKE_FUNC, name, {}});
+    }
     return result;
 }
 
@@ -97,8 +98,9 @@ std::wstring documentation(ITypeInfo *info, MEMBERID id, std::wstring *helpStrin
     BSTR name = nullptr, doc = nullptr;
     info->GetDocumentation(id, &name, &doc, nullptr, nullptr);
     std::wstring result = bstrText(name);
-    if (helpString)
+    if (helpString) {
         *helpString = bstrText(doc);
+    }
     SysFreeString(name);
     SysFreeString(doc);
     return result;
@@ -189,8 +191,9 @@ void checkInterface(ITypeLib *library, const Interface &expected) {
             }
             EXPECT_EQ(param.flags, element.paramdesc.wParamFlags) << narrow(param.name);
         }
-        for (UINT n = 0; n < got; ++n)
+        for (UINT n = 0; n < got; ++n) {
             SysFreeString(names[n]);
+        }
         vtable->ReleaseFuncDesc(func);
     }
 }
@@ -257,8 +260,9 @@ TEST_F(TypeLibrary, ClassAttributesAndInterfaces) {
 }
 
 TEST_F(TypeLibrary, EveryInterfaceMatchesItsTable) {
-    for (const Interface &expected : expectedInterfaces())
+    for (const Interface &expected : expectedInterfaces()) {
         checkInterface(library.get(), expected);
+    }
 }
 
 // ---- The module's other resources ----
@@ -286,8 +290,9 @@ std::wstring versionString(const std::vector<BYTE> &block, const wchar_t *key) {
     wchar_t *value = nullptr;
     UINT length = 0;
     std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
-    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void **>(&value), &length))
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void **>(&value), &length)) {
         return L"<missing>";
+    }
     return std::wstring(value, value + wcsnlen(value, length));
 }
 

@@ -16,8 +16,9 @@ void __stdcall analyse(char *, LONG, LONG, LONG, LONG, LONG) {
 template <class T> struct Released {
     T *p = nullptr;
     ~Released() {
-        if (p)
+        if (p) {
             p->Release();
+        }
     }
 };
 } // namespace
@@ -55,8 +56,9 @@ TEST(Component, OneObjectPlaysTenFilesToTheEndInARow) {
             EndWindow::endMessages = 0;
             analysed = 0;
             ASSERT_EQ(S_OK, player.p->Play());
-            for (int f = 0; f < 4; ++f)
+            for (int f = 0; f < 4; ++f) {
                 ASSERT_EQ(S_OK, player.p->Fast());
+            }
             ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
             EXPECT_GT(analysed.load(), 0);
         }

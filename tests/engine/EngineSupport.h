@@ -1,6 +1,7 @@
 // Shared helpers of the engine tests: clip paths, an opened port, a frame recorder for the
 // display callback and a window that counts the end-of-file message.
-#pragma once
+#ifndef KESTRAVA_TESTS_ENGINE_ENGINESUPPORT_H
+#define KESTRAVA_TESTS_ENGINE_ENGINESUPPORT_H
 
 #include "PlayM4.h"
 
@@ -30,10 +31,12 @@ inline bool waitFor(const std::function<bool()> &done, DWORD ms = 10000) {
     DWORD start = GetTickCount();
     while (!done()) {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             DispatchMessageA(&msg);
-        if (GetTickCount() - start > ms)
+        }
+        if (GetTickCount() - start > ms) {
             return false;
+        }
         Sleep(2);
     }
     return true;
@@ -53,12 +56,14 @@ class FrameRecorder {
     static void CALLBACK onFrame(LONG port, char *data, LONG size, LONG width, LONG height,
                                  LONG stamp, LONG type, LONG number) {
         FrameRecorder &r = instance();
-        if (r.delayMs)
+        if (r.delayMs) {
             Sleep(r.delayMs);
+        }
         // Touch the whole buffer: a wrong size faults here.
         volatile char sum = 0;
-        for (LONG i = 0; i < size; i += 97)
+        for (LONG i = 0; i < size; i += 97) {
             sum = static_cast<char>(sum + data[i]);
+        }
         std::lock_guard<std::mutex> lock(r.mutex);
         r.frames.push_back({port, size, width, height, stamp, type, number});
         r.lastPicture.assign(data, data + size);
@@ -129,8 +134,9 @@ class EndWindow {
     }
     ~EndWindow() { DestroyWindow(hwnd); }
     static LRESULT CALLBACK proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == kEndMessage)
+        if (msg == kEndMessage) {
             ++endMessages;
+        }
         return DefWindowProcA(w, msg, wp, lp);
     }
     HWND hwnd = nullptr;
@@ -138,3 +144,5 @@ class EndWindow {
 };
 
 } // namespace enginetest
+
+#endif

@@ -62,8 +62,9 @@ int main(int argc, char **argv) {
     play(ports[2], nullptr);
     play(ports[3], nullptr);
     playSound(ports[3]); // no sound device is fine: the port plays on
-    for (int i = 0; i < 2000 && frames < 3; ++i)
+    for (int i = 0; i < 2000 && frames < 3; ++i) {
         Sleep(5);
+    }
     if (frames < 3) {
         std::printf("nothing played\n");
         return 4;
@@ -72,15 +73,17 @@ int main(int argc, char **argv) {
     std::printf("ports open, %d frames shown\n", frames.load());
     std::fflush(stdout);
 
-    if (std::strcmp(mode, "exit") == 0)
+    if (std::strcmp(mode, "exit") == 0) {
         ExitProcess(0);
+    }
     if (std::strcmp(mode, "unload") == 0) {
         FreeLibrary(engine);
         std::printf("FreeLibrary returned\n");
         std::fflush(stdout);
         // Playback ends within seconds; the engine's threads then stop and release it.
-        for (int i = 0; i < 1200 && GetModuleHandleA("PlayCtrl.dll"); ++i)
+        for (int i = 0; i < 1200 && GetModuleHandleA("PlayCtrl.dll"); ++i) {
             Sleep(50);
+        }
         if (GetModuleHandleA("PlayCtrl.dll")) {
             std::printf("PlayCtrl.dll still loaded\n");
             return 1;

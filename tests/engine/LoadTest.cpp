@@ -32,8 +32,9 @@ void playTogether(const char *clip, int count) {
         ASSERT_TRUE(PlayM4_OpenFile(port, &path[0])) << "code " << PlayM4_GetLastError(port);
     }
     const DWORD last = PlayM4_GetFileTotalFrames(ports[0]) - 1;
-    for (LONG port : ports)
+    for (LONG port : ports) {
         ASSERT_TRUE(PlayM4_Play(port, nullptr));
+    }
     std::vector<DWORD> frames(count, 0);
     int early = 0;
     DWORD lastProgress = GetTickCount();
@@ -44,11 +45,13 @@ void playTogether(const char *clip, int count) {
                 // from then on, while one read the other way round may simply move on between.
                 const bool atEnd = PlayM4_GetPlayPos(ports[i]) == 1.0f;
                 DWORD frame = PlayM4_GetCurrentFrameNum(ports[i]);
-                if (frame != frames[i])
+                if (frame != frames[i]) {
                     lastProgress = GetTickCount();
+                }
                 frames[i] = frame;
-                if (atEnd && frame < last)
+                if (atEnd && frame < last) {
                     ++early;
+                }
             }
             // Done when all have ended, or when none has moved for a while.
             return EndWindow::endMessages >= count || GetTickCount() - lastProgress > 15000;
@@ -59,11 +62,13 @@ void playTogether(const char *clip, int count) {
                 static_cast<unsigned long>(peak >> 20));
     EXPECT_EQ(0, early);
     EXPECT_EQ(count, EndWindow::endMessages);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         EXPECT_EQ(last, frames[i]) << "port " << ports[i];
+    }
     EXPECT_LT(peak, kProcessLimit);
-    for (LONG port : ports)
+    for (LONG port : ports) {
         PlayM4_FreePort(port);
+    }
 }
 
 } // namespace

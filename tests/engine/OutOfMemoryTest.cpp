@@ -12,11 +12,13 @@ void failAllocations(bool fail) {
 
 // Fails with code 6, or succeeds because it needed no memory.
 testing::AssertionResult failsForMemoryOrWorks(BOOL result, LONG port) {
-    if (result)
+    if (result) {
         return testing::AssertionSuccess();
+    }
     DWORD code = PlayM4_GetLastError(port);
-    if (code == 6)
+    if (code == 6) {
         return testing::AssertionSuccess();
+    }
     return testing::AssertionFailure() << "code " << code;
 }
 } // namespace

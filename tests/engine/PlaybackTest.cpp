@@ -6,8 +6,9 @@ using namespace enginetest;
 
 namespace {
 void playFast(LONG port) {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(PlayM4_Fast(port));
+    }
 }
 } // namespace
 
@@ -62,8 +63,9 @@ TEST(Playlist, TenFilesInARowOnOnePortEachPlayedToTheEnd) {
         ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000)) << i;
         auto shown = FrameRecorder::instance().take();
         ASSERT_EQ(kClipFrames, shown.size()) << i;
-        for (size_t n = 0; n < shown.size(); ++n)
+        for (size_t n = 0; n < shown.size(); ++n) {
             ASSERT_EQ(static_cast<LONG>(n), shown[n].number) << i;
+        }
     }
     EXPECT_TRUE(PlayM4_CloseFile(port));
     EXPECT_TRUE(PlayM4_FreePort(port));
@@ -127,11 +129,13 @@ TEST(Playback, PauseHoldsAndStopRewinds) {
 TEST(Playback, SpeedStepsStopAtSixteenTimesEitherWay) {
     OpenClip c("h264.mp4", false);
     ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         EXPECT_TRUE(PlayM4_Fast(c.port));
+    }
     EXPECT_FALSE(PlayM4_Fast(c.port));
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(PlayM4_Slow(c.port));
+    }
     EXPECT_FALSE(PlayM4_Slow(c.port));
     EXPECT_TRUE(PlayM4_ThrowBFrameNum(c.port, 2));
     EXPECT_TRUE(PlayM4_ThrowBFrameNum(c.port, 0));
@@ -166,8 +170,9 @@ TEST(Playback, SkippingNonReferenceFramesStillReachesTheEnd) {
     ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
     auto shown = FrameRecorder::instance().take();
     EXPECT_LT(shown.size(), kClipFrames);
-    for (size_t i = 1; i < shown.size(); ++i)
+    for (size_t i = 1; i < shown.size(); ++i) {
         EXPECT_LT(shown[i - 1].number, shown[i].number);
+    }
     // Positioning and stepping still show every frame, skipped kinds included.
     for (DWORD n = 60; n < 64; ++n) {
         ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n));
@@ -182,8 +187,9 @@ std::atomic<int> inside{0};
 std::atomic<bool> withdrawn{false};
 std::atomic<int> lateCalls{0};
 void CALLBACK slowCallback(LONG, char *, LONG, LONG, LONG, LONG, LONG, LONG) {
-    if (withdrawn)
+    if (withdrawn) {
         ++lateCalls;
+    }
     ++inside;
     Sleep(30);
     --inside;
@@ -235,8 +241,9 @@ std::atomic<LONG> reentryPort{-1};
 std::atomic<int> reentryCalls{0};
 std::atomic<DWORD> stepResult{99}, stepCode{0}, frameInside{0};
 void CALLBACK reenteringCallback(LONG port, char *, LONG, LONG, LONG, LONG, LONG, LONG number) {
-    if (reentryCalls++ != 0)
+    if (reentryCalls++ != 0) {
         return;
+    }
     // Queries work from inside; showing another frame from inside is refused, not deadlocked.
     frameInside = PlayM4_GetCurrentFrameNum(port) == static_cast<DWORD>(number) ? 1 : 0;
     stepResult = PlayM4_OneByOne(port);
@@ -274,8 +281,9 @@ TEST(Presentation, FramesArePaintedAcrossTheWindow) {
     // The test pattern's colour bars span the picture: a stretched frame shows several colours
     // along a row near the bottom-left and the bottom-right corners alike.
     std::vector<COLORREF> row;
-    for (int x = 2; x < client.right; x += client.right / 16)
+    for (int x = 2; x < client.right; x += client.right / 16) {
         row.push_back(GetPixel(dc, x, client.bottom * 3 / 4));
+    }
     COLORREF corner = GetPixel(dc, client.right - 3, client.bottom - 3);
     ReleaseDC(window.hwnd, dc);
     std::sort(row.begin(), row.end());

@@ -11,8 +11,9 @@ TEST(Ports, AllThirtyTwoAtOnceThenTheNextFails) {
     }
     std::vector<LONG> sorted = ports;
     std::sort(sorted.begin(), sorted.end());
-    for (LONG i = 0; i < 32; ++i)
+    for (LONG i = 0; i < 32; ++i) {
         EXPECT_EQ(i, sorted[i]);
+    }
 
     LONG extra = 5;
     EXPECT_FALSE(PlayM4_GetPort(&extra));
@@ -25,8 +26,9 @@ TEST(Ports, AllThirtyTwoAtOnceThenTheNextFails) {
     EXPECT_EQ(3, extra);
     ASSERT_TRUE(PlayM4_GetPort(&extra));
     EXPECT_EQ(7, extra);
-    for (LONG port : ports)
+    for (LONG port : ports) {
         EXPECT_TRUE(PlayM4_FreePort(port));
+    }
 }
 
 TEST(Ports, ThirtyTwoOpenClipsPlayTogether) {
@@ -38,14 +40,16 @@ TEST(Ports, ThirtyTwoOpenClipsPlayTogether) {
     }
     LONG extra;
     EXPECT_FALSE(PlayM4_GetPort(&extra));
-    for (LONG port : ports)
+    for (LONG port : ports) {
         ASSERT_TRUE(PlayM4_SetCurrentFrameNum(port, static_cast<DWORD>(port) * 4));
+    }
     for (LONG port : ports) {
         EXPECT_EQ(static_cast<DWORD>(port) * 4, PlayM4_GetCurrentFrameNum(port));
         EXPECT_EQ(kClipFrames, PlayM4_GetFileTotalFrames(port));
     }
-    for (LONG port : ports)
+    for (LONG port : ports) {
         EXPECT_TRUE(PlayM4_FreePort(port)); // closes the file too
+    }
 }
 
 TEST(Errors, InvalidUnallocatedAndUnopenedPortsGiveTheirCodes) {

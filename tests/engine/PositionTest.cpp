@@ -35,12 +35,13 @@ Reference readReference(const std::string &clip) {
         std::istringstream fields(line);
         fields >> word;
         std::vector<DWORD> values{std::istream_iterator<DWORD>(fields), {}};
-        if (word == "frames" && !values.empty())
+        if (word == "frames" && !values.empty()) {
             r.frames = values[0];
-        else if (word == "keys")
+        } else if (word == "keys") {
             r.keys = values;
-        else if (word == "checked")
+        } else if (word == "checked") {
             r.checked = values;
+        }
     }
     return r;
 }
@@ -54,8 +55,9 @@ void expectPictureOf(const std::string &clip, DWORD n) {
     ASSERT_FALSE(expected.empty()) << n;
     ASSERT_EQ(expected.size(), shown.size()) << n;
     size_t differing = 0;
-    for (size_t i = 0; i < shown.size(); ++i)
+    for (size_t i = 0; i < shown.size(); ++i) {
         differing += shown[i] != expected[i];
+    }
     EXPECT_EQ(0u, differing) << "picture shown for frame " << n;
 }
 } // namespace
@@ -98,8 +100,9 @@ TEST(Seek, LandsExactlyOnTheRequestedFrame) {
         SCOPED_TRACE(clip);
         OpenClip c(clip);
         std::vector<DWORD> targets = {0, 1, 24, 25, 26, 74, 149, 3, 148, 100};
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < 10; ++i) {
             targets.push_back(random() % kClipFrames);
+        }
         for (DWORD n : targets) {
             ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n)) << n;
             EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
@@ -144,8 +147,9 @@ TEST(Stepping, BackFromSixtyToFortyShowsEachFrameInOrder) {
         }
         auto shown = FrameRecorder::instance().take();
         ASSERT_EQ(20u, shown.size());
-        for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t i = 0; i < shown.size(); ++i) {
             EXPECT_EQ(static_cast<LONG>(59 - i), shown[i].number);
+        }
         // Forward again from there, across the key frame at 50.
         for (DWORD expected = 41; expected <= 52; ++expected) {
             ASSERT_TRUE(PlayM4_OneByOne(c.port));
@@ -169,8 +173,9 @@ TEST(Stepping, ForwardFromOpenAndTheEnds) {
     EXPECT_EQ(149u, PlayM4_GetCurrentFrameNum(c.port));
     auto shown = FrameRecorder::instance().take();
     std::vector<LONG> numbers;
-    for (auto &f : shown)
+    for (auto &f : shown) {
         numbers.push_back(f.number);
+    }
     EXPECT_EQ((std::vector<LONG>{0, 1, 0, 149}), numbers);
 }
 

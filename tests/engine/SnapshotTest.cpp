@@ -11,12 +11,14 @@ constexpr DWORD kOffered = 2027520; // what the component hands over
 // Width and height from a JPEG's start-of-frame marker, or 0x0.
 std::pair<int, int> jpegSize(const std::vector<BYTE> &j) {
     for (size_t i = 2; i + 9 < j.size();) {
-        if (j[i] != 0xFF)
+        if (j[i] != 0xFF) {
             return {0, 0};
+        }
         BYTE marker = j[i + 1];
         size_t length = (j[i + 2] << 8) | j[i + 3];
-        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2)
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
             return {(j[i + 7] << 8) | j[i + 8], (j[i + 5] << 8) | j[i + 6]};
+        }
         i += 2 + length;
     }
     return {0, 0};
@@ -89,8 +91,9 @@ TEST(Snapshot, TooSmallBufferIsLeftUntouchedAndToldTheSizeNeeded) {
         DWORD needed = 12345;
         EXPECT_FALSE(grab(buffer, offered, &needed));
         EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
-        for (size_t i = 0; i < buffer.size(); ++i)
+        for (size_t i = 0; i < buffer.size(); ++i) {
             ASSERT_EQ(0xAB, buffer[i]) << i;
+        }
         if (!jpeg) {
             EXPECT_EQ(bmpBytes, needed);
         }

@@ -21,7 +21,7 @@ TEST(Threads, GettersOnFourThreadsWhileAFifthOpensPlaysSeeksAndCloses) {
     std::string path = media("tiny.mp4");
     std::atomic<bool> done{false};
     std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         readers.emplace_back([&] {
             while (!done) {
                 FramePosition pos = {};
@@ -41,17 +41,20 @@ TEST(Threads, GettersOnFourThreadsWhileAFifthOpensPlaysSeeksAndCloses) {
                 Sleep(1); // leave the fifth thread some of the machine
             }
         });
+    }
     int opened = 0;
     for (int round = 0; round < 2000; ++round) {
-        if (PlayM4_OpenFile(port, &path[0]))
+        if (PlayM4_OpenFile(port, &path[0])) {
             ++opened;
+        }
         PlayM4_Play(port, nullptr);
         PlayM4_SetCurrentFrameNum(port, static_cast<DWORD>(round % 12));
         PlayM4_CloseFile(port);
     }
     done = true;
-    for (auto &t : readers)
+    for (auto &t : readers) {
         t.join();
+    }
     EXPECT_EQ(2000, opened);
     EXPECT_TRUE(PlayM4_FreePort(port));
 }
@@ -61,8 +64,9 @@ std::atomic<int> indexSeeks{0}, indexSeeksRefused{0};
 void CALLBACK seekWhenIndexed(DWORD port, DWORD) {
     Sleep(20); // the host is closing by now
     LONG p = static_cast<LONG>(port);
-    if (!PlayM4_SetCurrentFrameNum(p, 10))
+    if (!PlayM4_SetCurrentFrameNum(p, 10)) {
         ++indexSeeksRefused;
+    }
     ++indexSeeks;
 }
 } // namespace
@@ -93,8 +97,9 @@ std::atomic<int> crossCalls{0}, crossBad{0};
 void CALLBACK positionTheOther(LONG port, char *, LONG, LONG, LONG, LONG, LONG, LONG number) {
     LONG other = port == pair[0] ? pair[1] : pair[0];
     BOOL ok = PlayM4_SetCurrentFrameNum(other, static_cast<DWORD>(number % 100));
-    if (!ok && PlayM4_GetLastError(other) != 2)
+    if (!ok && PlayM4_GetLastError(other) != 2) {
         ++crossBad;
+    }
     ++crossCalls;
 }
 } // namespace
@@ -106,16 +111,18 @@ TEST(Threads, TwoPortsWhoseCallbacksPositionEachOther) {
         ASSERT_TRUE(PlayM4_OpenFile(port, &path[0]));
         ASSERT_TRUE(PlayM4_SetDisplayCallBack(port, &positionTheOther));
     }
-    for (LONG port : pair)
+    for (LONG port : pair) {
         ASSERT_TRUE(PlayM4_Play(port, nullptr));
+    }
     // The host drives them too, meanwhile.
     for (int i = 0; i < 50; ++i) {
         EXPECT_TRUE(PlayM4_SetCurrentFrameNum(pair[i % 2], static_cast<DWORD>(i)));
         Sleep(10);
     }
     EXPECT_TRUE(waitFor([] { return crossCalls > 20; }));
-    for (LONG port : pair)
+    for (LONG port : pair) {
         EXPECT_TRUE(PlayM4_FreePort(port));
+    }
     EXPECT_EQ(0, crossBad.load());
 }
 
@@ -130,8 +137,9 @@ void callEveryExport(LONG port, LONG other) {
     LONG w, h, spare;
     for (LONG p : {port, other}) {
         auto check = [&](BOOL result) {
-            if (!worksOrRefused(result, p))
+            if (!worksOrRefused(result, p)) {
                 ++everyBad;
+            }
         };
         PlayM4_GetPlayPos(p);
         PlayM4_GetVolume(p);
@@ -169,19 +177,22 @@ void callEveryExport(LONG port, LONG other) {
         check(PlayM4_CloseFile(p));
         check(PlayM4_FreePort(p));
     }
-    if (PlayM4_GetPort(&spare))
+    if (PlayM4_GetPort(&spare)) {
         PlayM4_FreePort(spare);
+    }
 }
 
 LONG everyOther = -1;
 std::atomic<int> everyRuns{0};
 void CALLBACK everyFromDisplay(LONG port, char *, LONG, LONG, LONG, LONG, LONG, LONG) {
-    if (everyRuns++ == 0)
+    if (everyRuns++ == 0) {
         callEveryExport(port, everyOther);
+    }
 }
 void CALLBACK everyFromIndex(DWORD port, DWORD) {
-    if (everyRuns++ == 0)
+    if (everyRuns++ == 0) {
         callEveryExport(static_cast<LONG>(port), everyOther);
+    }
 }
 
 void openPlaying(LONG &port, const std::string &path) {
@@ -215,12 +226,14 @@ TEST(Threads, ACallbackOfEachKindCallsEveryExport) {
         std::vector<LONG> taken;
         EXPECT_TRUE(waitFor([&] {
             LONG next;
-            while (PlayM4_GetPort(&next))
+            while (PlayM4_GetPort(&next)) {
                 taken.push_back(next);
+            }
             return taken.size() == 32;
         }));
-        for (LONG p : taken)
+        for (LONG p : taken) {
             EXPECT_TRUE(PlayM4_FreePort(p));
+        }
         EXPECT_EQ(0, everyBad.load());
     }
 }
@@ -235,8 +248,9 @@ void CALLBACK closeFromInside(LONG port, char *, LONG, LONG, LONG, LONG, LONG, L
         ++ownLate;
         return;
     }
-    if (++ownCalls < 3)
+    if (++ownCalls < 3) {
         return;
+    }
     switch (ownWhich) {
     case 0:
         ownResult = PlayM4_CloseFile(port);

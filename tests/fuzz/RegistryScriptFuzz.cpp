@@ -14,8 +14,9 @@ void quote(std::u16string &out, const std::u16string &text) {
     out += u'\'';
     for (char16_t c : text) {
         out += c;
-        if (c == u'\'')
+        if (c == u'\'') {
             out += u'\'';
+        }
     }
     out += u'\'';
 }
@@ -25,14 +26,16 @@ void quote(std::u16string &out, const std::u16string &text) {
 void print(std::u16string &out, const std::vector<Entry> &entries, char16_t gap) {
     for (const Entry &entry : entries) {
         out += gap;
-        if (entry.isValue)
+        if (entry.isValue) {
             out += u"VAL";
-        else if (entry.marker == Marker::NoRemove)
+        } else if (entry.marker == Marker::NoRemove) {
             out += u"noremove";
-        else if (entry.marker == Marker::ForceRemove)
+        } else if (entry.marker == Marker::ForceRemove) {
             out += u"FORCEREMOVE";
-        if (entry.isValue || entry.marker != Marker::None)
+        }
+        if (entry.isValue || entry.marker != Marker::None) {
             out += gap;
+        }
         quote(out, entry.name);
         if (entry.hasData) {
             out += gap;
@@ -67,40 +70,53 @@ std::u16string print(const std::vector<RootBlock> &roots, char16_t gap) {
 }
 
 bool same(const std::vector<Entry> &a, const std::vector<Entry> &b) {
-    if (a.size() != b.size())
+    if (a.size() != b.size()) {
         return false;
-    for (size_t i = 0; i < a.size(); ++i)
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
         if (a[i].isValue != b[i].isValue || a[i].marker != b[i].marker || a[i].name != b[i].name ||
             a[i].hasData != b[i].hasData || a[i].data != b[i].data ||
-            a[i].hasBlock != b[i].hasBlock || !same(a[i].children, b[i].children))
+            a[i].hasBlock != b[i].hasBlock || !same(a[i].children, b[i].children)) {
             return false;
+        }
+    }
     return true;
 }
 
 bool same(const std::vector<RootBlock> &a, const std::vector<RootBlock> &b) {
-    if (a.size() != b.size())
+    if (a.size() != b.size()) {
         return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].rootName != b[i].rootName || !same(a[i].entries, b[i].entries))
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].rootName != b[i].rootName || !same(a[i].entries, b[i].entries)) {
             return false;
+        }
+    }
     return true;
 }
 
 // What a registry would be asked to do with an accepted tree must be something it can do.
 bool wellFormed(const std::vector<Entry> &entries) {
     for (const Entry &entry : entries) {
-        if (entry.name.empty())
+        if (entry.name.empty()) {
             return false;
-        if (!entry.isValue && entry.name.find(u'\\') != std::u16string::npos)
+        }
+        if (!entry.isValue && entry.name.find(u'\\') != std::u16string::npos) {
             return false;
-        if (entry.isValue && (entry.marker != Marker::None || entry.hasBlock || !entry.hasData))
+        }
+        if (entry.isValue && (entry.marker != Marker::None || entry.hasBlock || !entry.hasData)) {
             return false;
-        for (const std::u16string *text : {&entry.name, &entry.data})
-            for (char16_t c : *text)
-                if (c == 0)
+        }
+        for (const std::u16string *text : {&entry.name, &entry.data}) {
+            for (char16_t c : *text) {
+                if (c == 0) {
                     return false;
-        if (!wellFormed(entry.children))
+                }
+            }
+        }
+        if (!wellFormed(entry.children)) {
             return false;
+        }
     }
     return true;
 }
@@ -118,8 +134,9 @@ size_t words(const std::u16string &text) {
             ++count;
             inWord = true;
         }
-        if (c == u'\'')
+        if (c == u'\'') {
             inQuote = !inQuote;
+        }
     }
     return count;
 }
@@ -139,22 +156,26 @@ void check(const std::u16string &text) {
     std::vector<RootBlock> roots;
     const int32_t result = parse(text, roots);
     if (result != kOk) {
-        if (!roots.empty() || result != kSyntaxError)
+        if (!roots.empty() || result != kSyntaxError) {
             __builtin_trap(); // a failed read hands back nothing, and says why one way only
+        }
         return;
     }
     size_t treeWords = 0;
     for (const RootBlock &root : roots) {
-        if (!isRootKeyName(root.rootName) || !wellFormed(root.entries))
+        if (!isRootKeyName(root.rootName) || !wellFormed(root.entries)) {
             __builtin_trap();
+        }
         treeWords += 3 + words(root.entries);
     }
-    if (treeWords != words(text))
+    if (treeWords != words(text)) {
         __builtin_trap();
+    }
     for (char16_t gap : {u' ', u'\n', u'\t'}) {
         std::vector<RootBlock> again;
-        if (parse(print(roots, gap), again) != kOk || !same(roots, again))
+        if (parse(print(roots, gap), again) != kOk || !same(roots, again)) {
             __builtin_trap();
+        }
     }
 }
 
@@ -164,16 +185,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Odd sizes read as 8-bit text, as the module's resource is; even sizes also as UTF-16.
     std::u16string narrow(data, data + size);
     std::u16string wide;
-    for (size_t i = 0; i + 1 < size; i += 2)
+    for (size_t i = 0; i + 1 < size; i += 2) {
         wide.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    }
     const Replacements replacements = {{u"Module", u"C:\\it''s here\\Kestrava.DLL"}};
     for (const std::u16string *text : {&narrow, &wide}) {
         std::u16string expanded;
         const int32_t result = expand(*text, replacements, expanded);
-        if (result == kOk)
+        if (result == kOk) {
             check(expanded);
-        else if (!expanded.empty() || (result != kSyntaxError && result != kFail))
+        } else if (!expanded.empty() || (result != kSyntaxError && result != kFail)) {
             __builtin_trap();
+        }
         check(*text);
     }
     return 0;

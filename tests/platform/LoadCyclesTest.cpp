@@ -19,15 +19,18 @@ std::string narrow(const wchar_t *text) {
 template <class Use>::testing::AssertionResult cycle(const wchar_t *name, int cycles, Use use) {
     for (int i = 0; i < cycles; ++i) {
         HMODULE module = LoadLibraryW(name);
-        if (!module)
+        if (!module) {
             return ::testing::AssertionFailure()
                    << narrow(name) << " did not load in cycle " << i << ": " << GetLastError();
+        }
         ::testing::AssertionResult used = use(module);
         FreeLibrary(module);
-        if (!used)
+        if (!used) {
             return used << " in cycle " << i;
-        if (GetModuleHandleW(name))
+        }
+        if (GetModuleHandleW(name)) {
             return ::testing::AssertionFailure() << narrow(name) << " stayed loaded";
+        }
     }
     return ::testing::AssertionSuccess();
 }
@@ -49,21 +52,25 @@ DWORD lowestFreeTlsSlot() {
         reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
     auto canUnloadNow = reinterpret_cast<HRESULT(WINAPI *)()>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
-    if (!getClassObject || !canUnloadNow)
+    if (!getClassObject || !canUnloadNow) {
         return ::testing::AssertionFailure() << "exports missing";
+    }
     IClassFactory *factory = nullptr;
     HRESULT hr =
         getClassObject(CLSID_KestravaCOM, IID_IClassFactory, reinterpret_cast<void **>(&factory));
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return ::testing::AssertionFailure() << "DllGetClassObject: " << std::hex << hr;
+    }
     IBaseFilePlay *object = nullptr;
     hr = factory->CreateInstance(nullptr, IID_IBaseFilePlay, reinterpret_cast<void **>(&object));
     factory->Release();
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return ::testing::AssertionFailure() << "CreateInstance: " << std::hex << hr;
+    }
     object->Release();
-    if (canUnloadNow() != S_OK)
+    if (canUnloadNow() != S_OK) {
         return ::testing::AssertionFailure() << "the module is still held";
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -83,9 +90,10 @@ TEST(LoadCycles, EveryLibraryUnloadsAndLoadsAgainGivingBackWhatItTook) {
                         {L"Kestrava.DLL", false, 60},
                         {L"Kestrava.DLL", true, 60}};
     // The first cycles settle the process's own caches (loader, heaps, COM's class data).
-    for (const Run &run : runs)
+    for (const Run &run : runs) {
         ASSERT_TRUE(run.createObject ? cycle(run.name, 3, createAndRelease)
                                      : cycle(run.name, 3, loadOnly));
+    }
     const DWORD freeSlot = lowestFreeTlsSlot();
     for (const Run &run : runs) {
         const long long before = heapBytesInUse();

@@ -16,8 +16,9 @@ void *allocate(std::size_t size) noexcept {
 }
 
 void *allocateOrThrow(std::size_t size) {
-    if (void *block = allocate(size))
+    if (void *block = allocate(size)) {
         return block;
+    }
     throw std::bad_alloc();
 }
 

@@ -12,9 +12,11 @@ inline long long heapBytesInUse() {
     for (DWORD h = 0; h < count && h < 256; ++h) {
         HeapLock(heaps[h]);
         PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[h], &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+        while (HeapWalk(heaps[h], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
                 total += entry.cbData;
+            }
+        }
         HeapUnlock(heaps[h]);
     }
     return total;

@@ -22,8 +22,9 @@ char *join(const char *text, size_t length, const char *more, size_t moreLength)
 }
 
 void release(char *text) noexcept {
-    if (text != emptyText)
+    if (text != emptyText) {
         delete[] text;
+    }
 }
 
 } // namespace
@@ -39,8 +40,9 @@ CData::CData(const CData &other) : text_(emptyText) {
 }
 
 CData &CData::operator=(const CData &other) {
-    if (this != &other)
+    if (this != &other) {
         *this = other.text_;
+    }
     return *this;
 }
 
@@ -63,8 +65,9 @@ CData &CData::operator=(const char *text) {
 }
 
 CData &CData::operator+=(const char *text) {
-    if (text == nullptr || *text == '\0')
+    if (text == nullptr || *text == '\0') {
         return *this;
+    }
     if (char *joined = join(text_, std::strlen(text_), text, std::strlen(text))) {
         release(text_);
         text_ = joined;

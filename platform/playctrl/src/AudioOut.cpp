@@ -44,13 +44,15 @@ void AudioOut::start(LONG port, const std::string &utf8Path, WORD volume,
                      std::function<int64_t()> clockMs, std::function<bool()> running) {
     volume_ = volume;
     std::lock_guard<std::mutex> lock(control_);
-    if (on_ && thread_.running() && !failed_)
+    if (on_ && thread_.running() && !failed_) {
         return;
+    }
     quit_ = true;
     thread_.join();
     on_ = false;
-    if (waveOutGetNumDevs() == 0)
+    if (waveOutGetNumDevs() == 0) {
         throw EngineError{kCreateSoundDevice};
+    }
     // Probe a device now so that a missing one fails the call rather than the thread.
     WAVEFORMATEX probe = {};
     probe.wFormatTag = WAVE_FORMAT_PCM;
@@ -59,8 +61,9 @@ void AudioOut::start(LONG port, const std::string &utf8Path, WORD volume,
     probe.wBitsPerSample = 16;
     probe.nBlockAlign = 4;
     probe.nAvgBytesPerSec = 44100 * 4;
-    if (waveOutOpen(nullptr, WAVE_MAPPER, &probe, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
+    if (waveOutOpen(nullptr, WAVE_MAPPER, &probe, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
         throw EngineError{kCreateSoundDevice};
+    }
     port_ = port;
     path_ = utf8Path;
     clockMs_ = std::move(clockMs);
@@ -78,8 +81,9 @@ void AudioOut::launch() {
 
 void AudioOut::resume() {
     std::lock_guard<std::mutex> lock(control_);
-    if (!on_ || !idle_)
+    if (!on_ || !idle_) {
         return;
+    }
     thread_.join();
     try {
         launch();
@@ -98,27 +102,32 @@ void AudioOut::stop() {
 void AudioOut::setVolume(WORD volume) {
     volume_ = volume;
     std::lock_guard<std::mutex> lock(waveMutex_);
-    if (wave_)
+    if (wave_) {
         waveOutSetVolume(wave_, MAKELONG(volume, volume));
+    }
 }
 
 void AudioOut::run(std::string path) {
     try {
         int stream = -1;
         FormatContextPtr fmt = openSoundInput(path, &quit_, &stream);
-        if (stream < 0)
+        if (stream < 0) {
             return;
-        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        }
+        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
             fmt->streams[i]->discard =
                 static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
         AVStream *st = fmt->streams[stream];
         const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
-        if (!codec)
+        if (!codec) {
             return;
+        }
         CodecContextPtr dec(avcodec_alloc_context3(codec));
         if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0 ||
-            avcodec_open2(dec.get(), codec, nullptr) < 0)
+            avcodec_open2(dec.get(), codec, nullptr) < 0) {
             return;
+        }
         const int rate = dec->sample_rate > 0 ? dec->sample_rate : 44100;
         AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         SwrContext *rawSwr = nullptr;
@@ -157,11 +166,14 @@ void AudioOut::run(std::string path) {
 
         auto freeBuffer = [&]() -> WaveBuffer * {
             for (;;) {
-                for (auto &b : buffers)
-                    if (!b.prepared || (b.header.dwFlags & WHDR_DONE))
+                for (auto &b : buffers) {
+                    if (!b.prepared || (b.header.dwFlags & WHDR_DONE)) {
                         return &b;
-                if (quit_ || !running_())
+                    }
+                }
+                if (quit_ || !running_()) {
                     return nullptr;
+                }
                 sleepMs(5);
             }
         };
@@ -198,8 +210,9 @@ void AudioOut::run(std::string path) {
                     sleepMs(20); // end of the track: wait for a seek or the end
                     continue;
                 }
-                if (pkt->stream_index == stream)
+                if (pkt->stream_index == stream) {
                     avcodec_send_packet(dec.get(), pkt.get());
+                }
                 av_packet_unref(pkt.get());
                 continue;
             }
@@ -220,19 +233,24 @@ void AudioOut::run(std::string path) {
                 resync = true;
                 continue;
             }
-            if (startOfFrame + lengthMs < now - kBehindMs)
+            if (startOfFrame + lengthMs < now - kBehindMs) {
                 continue; // late: skip forward to the clock
-            while (!quit_ && running_() && startOfFrame > clockMs_() + kAheadMs)
+            }
+            while (!quit_ && running_() && startOfFrame > clockMs_() + kAheadMs) {
                 sleepMs(10);
+            }
             WaveBuffer *buffer = freeBuffer();
-            if (!buffer)
+            if (!buffer) {
                 continue;
+            }
             int outSamples = swr_get_out_samples(swr.get(), frame->nb_samples);
-            if (outSamples <= 0)
+            if (outSamples <= 0) {
                 continue;
+            }
             std::lock_guard<std::mutex> lock(waveMutex_);
-            if (buffer->prepared)
+            if (buffer->prepared) {
                 waveOutUnprepareHeader(wave_, &buffer->header, sizeof(WAVEHDR));
+            }
             buffer->data.resize(static_cast<size_t>(outSamples) * 4);
             uint8_t *out = reinterpret_cast<uint8_t *>(buffer->data.data());
             int got =
@@ -254,9 +272,11 @@ void AudioOut::run(std::string path) {
         }
         std::lock_guard<std::mutex> lock(waveMutex_);
         waveOutReset(wave_);
-        for (auto &b : buffers)
-            if (b.prepared)
+        for (auto &b : buffers) {
+            if (b.prepared) {
                 waveOutUnprepareHeader(wave_, &b.header, sizeof(WAVEHDR));
+            }
+        }
         waveOutClose(wave_);
         wave_ = nullptr;
     } catch (...) {

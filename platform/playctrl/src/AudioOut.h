@@ -1,6 +1,7 @@
 // The sound of one port: its own demuxer and decoder for the audio track, played through
 // waveOut while the presentation clock runs at normal speed, kept near that clock.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_AUDIOOUT_H
+#define KESTRAVA_PLAYCTRL_AUDIOOUT_H
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -51,3 +52,5 @@ class AudioOut {
 };
 
 } // namespace playctrl
+
+#endif

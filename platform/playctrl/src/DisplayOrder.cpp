@@ -41,10 +41,13 @@ template <class F> void forEachStartCode(const uint8_t *data, size_t size, F &&f
     while (i + 3 < size) {
         if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
             size_t end = i + 4;
-            while (end + 2 < size && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1))
+            while (end + 2 < size &&
+                   !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1)) {
                 ++end;
-            if (end + 2 >= size)
+            }
+            if (end + 2 >= size) {
                 end = size;
+            }
             f(data[i + 3], data + i + 4, end - (i + 4));
             i = end;
         } else {
@@ -68,30 +71,36 @@ struct DisplayOrder::Mpeg4State {
             verid = b.get(4);
             b.get(3);
         }
-        if (b.get(4) == 15) // extended pixel aspect ratio
+        if (b.get(4) == 15) { // extended pixel aspect ratio
             b.get(16);
+        }
         if (b.get(1)) { // control parameters
             b.get(3);
-            if (b.get(1))
+            if (b.get(1)) {
                 b.get(79); // buffer model
+            }
         }
         unsigned shape = b.get(2);
-        if (shape == 3 && verid != 1)
+        if (shape == 3 && verid != 1) {
             b.get(4);
+        }
         b.get(1);
         unsigned resolution = b.get(16);
-        if (b.exhausted() || resolution == 0)
+        if (b.exhausted() || resolution == 0) {
             return;
+        }
         int bits = 0;
-        while ((1u << bits) < resolution)
+        while ((1u << bits) < resolution) {
             ++bits;
+        }
         timeBits = std::max(bits, 1);
     }
 
     // False for a picture sent only to keep the container's frame rate ("not coded").
     bool coded(const uint8_t *p, size_t size) const {
-        if (timeBits == 0)
+        if (timeBits == 0) {
             return size > 3;
+        }
         BitReader b(p, size);
         b.get(2);
         for (int i = 0; i < 64 && b.get(1); ++i) {
@@ -110,12 +119,14 @@ bool DisplayOrder::supports(AVCodecID codec) {
 DisplayOrder::DisplayOrder(const AVCodecParameters *par) : codec_(par->codec_id) {
     if (codec_ == AV_CODEC_ID_MPEG4) {
         mpeg4_ = std::make_unique<Mpeg4State>();
-        if (par->extradata)
+        if (par->extradata) {
             forEachStartCode(par->extradata, par->extradata_size,
                              [&](uint8_t code, const uint8_t *p, size_t size) {
-                                 if (isVol(code))
+                                 if (isVol(code)) {
                                      mpeg4_->readLayer(p, size);
+                                 }
                              });
+        }
         return;
     }
     context_ = avcodec_alloc_context3(nullptr);
@@ -136,10 +147,11 @@ DisplayOrder::~DisplayOrder() {
 
 void DisplayOrder::add(const AVPacket *pkt) {
     int packet = packets_++;
-    if (mpeg4_)
+    if (mpeg4_) {
         addMpeg4(pkt, packet);
-    else
+    } else {
         addAvc(pkt, packet);
+    }
 }
 
 void DisplayOrder::addAvc(const AVPacket *pkt, int packet) {
@@ -147,8 +159,9 @@ void DisplayOrder::addAvc(const AVPacket *pkt, int packet) {
     int outSize = 0;
     av_parser_parse2(parser_, context_, &out, &outSize, pkt->data, pkt->size, AV_NOPTS_VALUE,
                      AV_NOPTS_VALUE, pkt->pos);
-    if (outSize <= 0)
+    if (outSize <= 0) {
         return;
+    }
     coded_.push_back({packet, parser_->output_picture_number, parser_->key_frame == 1, true});
 }
 
@@ -156,13 +169,15 @@ void DisplayOrder::addAvc(const AVPacket *pkt, int packet) {
 // packet, whose own picture waits in turn, and a "not coded" placeholder brings none.
 void DisplayOrder::addMpeg4(const AVPacket *pkt, int packet) {
     forEachStartCode(pkt->data, pkt->size, [&](uint8_t code, const uint8_t *p, size_t size) {
-        if (isVol(code))
+        if (isVol(code)) {
             mpeg4_->readLayer(p, size);
-        else if (code == kVop && size > 0 && mpeg4_->coded(p, size))
+        } else if (code == kVop && size > 0 && mpeg4_->coded(p, size)) {
             mpeg4_->waiting.push_back(static_cast<VopType>(p[0] >> 6));
+        }
     });
-    if (mpeg4_->waiting.empty())
+    if (mpeg4_->waiting.empty()) {
         return;
+    }
     VopType type = mpeg4_->waiting.front();
     mpeg4_->waiting.pop_front();
     coded_.push_back({packet, 0, type == kVopI, type != kVopB});
@@ -182,12 +197,14 @@ std::vector<DisplayOrder::Picture> DisplayOrder::finish() {
                 emit(c);
                 continue;
             }
-            if (held)
+            if (held) {
                 emit(*held);
+            }
             held = &c;
         }
-        if (held)
+        if (held) {
             emit(*held);
+        }
         return out;
     }
     // Order counts restart at instantaneous refreshes: a key picture that does not come after
@@ -198,8 +215,9 @@ std::vector<DisplayOrder::Picture> DisplayOrder::finish() {
         std::vector<Coded> run(coded_.begin() + runStart, coded_.begin() + end);
         std::stable_sort(run.begin(), run.end(),
                          [](const Coded &a, const Coded &b) { return a.order < b.order; });
-        for (const Coded &c : run)
+        for (const Coded &c : run) {
             emit(c);
+        }
         runStart = end;
     };
     for (size_t i = 0; i < coded_.size(); ++i) {

@@ -2,7 +2,8 @@
 // picture (bare H.264 and HEVC, AVI with B-frames), worked out from the bitstream alone: the
 // pictures' order counts for H.264 and HEVC, and the picture types for MPEG-4 Part 2, where a
 // packet may also carry two pictures ("packed" B-frames) or none.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_DISPLAYORDER_H
+#define KESTRAVA_PLAYCTRL_DISPLAYORDER_H
 
 #include <cstdint>
 #include <memory>
@@ -55,3 +56,5 @@ class DisplayOrder {
 };
 
 } // namespace playctrl
+
+#endif

@@ -1,5 +1,6 @@
 // Error codes reported by PlayM4_GetLastError; the numbering is the one hosts already know.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_ERRORS_H
+#define KESTRAVA_PLAYCTRL_ERRORS_H
 
 namespace playctrl {
 
@@ -25,3 +26,5 @@ struct EngineError {
 };
 
 } // namespace playctrl
+
+#endif

@@ -163,8 +163,9 @@ BOOL WINAPI PlayM4_SetCurrentFrameNum(LONG port, DWORD frame) {
 
 BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height) {
     return act(port, [&](Player &p) {
-        if (!width || !height)
+        if (!width || !height) {
             throw EngineError{kParameterInvalid};
+        }
         p.pictureSize(width, height);
     });
 }
@@ -178,16 +179,18 @@ BOOL WINAPI PlayM4_OneByOneBack(LONG port) {
 
 BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
     return act(port, [&](Player &p) {
-        if (!position)
+        if (!position) {
             throw EngineError{kParameterInvalid};
+        }
         *position = p.keyFramePos(value, type, true);
     });
 }
 
 BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
     return act(port, [&](Player &p) {
-        if (!position)
+        if (!position) {
             throw EngineError{kParameterInvalid};
+        }
         *position = p.keyFramePos(value, type, false);
     });
 }
@@ -196,8 +199,9 @@ BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosit
 // a buffer the picture needs, so that it can ask again.
 static BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg) {
     return act(port, [&](Player &p) {
-        if (!written)
+        if (!written) {
             throw EngineError{kParameterInvalid};
+        }
         *written = 0;
         std::vector<uint8_t> image = p.snapshot(jpeg);
         if (!buffer || image.size() > size) {

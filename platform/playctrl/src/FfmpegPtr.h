@@ -1,5 +1,6 @@
 // Owning handles for FFmpeg objects, so every path releases them.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_FFMPEGPTR_H
+#define KESTRAVA_PLAYCTRL_FFMPEGPTR_H
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -34,3 +35,5 @@ inline FramePtr cloneFrame(const AVFrame *f) {
 }
 
 } // namespace playctrl
+
+#endif

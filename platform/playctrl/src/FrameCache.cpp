@@ -23,8 +23,9 @@ void FrameCache::open(size_t frameBytes) {
 
 void FrameCache::close() {
     clear();
-    if (open_)
+    if (open_) {
         --openCaches;
+    }
     open_ = false;
 }
 
@@ -38,11 +39,14 @@ size_t FrameCache::capacity() const {
 
 size_t FrameCache::bytesOf(const AVFrame *frame) {
     size_t bytes = 0;
-    for (const AVBufferRef *buf : frame->buf)
-        if (buf)
+    for (const AVBufferRef *buf : frame->buf) {
+        if (buf) {
             bytes += buf->size;
-    for (int i = 0; i < frame->nb_extended_buf; ++i)
+        }
+    }
+    for (int i = 0; i < frame->nb_extended_buf; ++i) {
         bytes += frame->extended_buf[i]->size;
+    }
     return bytes;
 }
 
@@ -53,8 +57,9 @@ DecodedFrame FrameCache::find(int number) const {
 
 void FrameCache::insert(const DecodedFrame &frame) {
     DecodedFrame copy = frame.clone();
-    if (!copy)
+    if (!copy) {
         throw std::bad_alloc();
+    }
     auto old = frames_.find(frame.number);
     if (old != frames_.end()) {
         bytes_ -= bytesOf(old->second.frame.get());
@@ -71,10 +76,12 @@ void FrameCache::keep(const DecodedFrame &frame) {
 
 void FrameCache::remember(const DecodedFrame &frame) {
     if (!frames_.empty() &&
-        (frame.number < frames_.begin()->first - 1 || frame.number > frames_.rbegin()->first + 1))
+        (frame.number < frames_.begin()->first - 1 || frame.number > frames_.rbegin()->first + 1)) {
         clear();
-    if (frames_.count(frame.number) == 0)
+    }
+    if (frames_.count(frame.number) == 0) {
         insert(frame);
+    }
     trim(frame.number);
 }
 

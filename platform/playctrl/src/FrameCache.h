@@ -1,7 +1,8 @@
 // Decoded frames around the one on screen, so that stepping back and short moves cost no
 // decoding. One budget serves the whole process: the open ports share it evenly.
 // Worker-only: no lock (the shared budget is an atomic count).
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_FRAMECACHE_H
+#define KESTRAVA_PLAYCTRL_FRAMECACHE_H
 
 #include "VideoDecoder.h"
 
@@ -48,3 +49,5 @@ class FrameCache {
 };
 
 } // namespace playctrl
+
+#endif

@@ -14,8 +14,9 @@ namespace {
 int64_t medianStep(std::vector<int64_t> steps) {
     steps.erase(std::remove_if(steps.begin(), steps.end(), [](int64_t s) { return s <= 0; }),
                 steps.end());
-    if (steps.empty())
+    if (steps.empty()) {
         return 0;
+    }
     std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
     return steps[steps.size() / 2];
 }
@@ -56,8 +57,9 @@ void FrameIndex::build(std::string path, int stream, std::function<void()> onDon
     } catch (...) {
     }
     assign(std::move(entries));
-    if (!abort_ && onDone)
+    if (!abort_ && onDone) {
         onDone();
+    }
 }
 
 std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
@@ -69,9 +71,10 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     AVRational timeBase{1, 1000}, rate{25, 1};
     try {
         FormatContextPtr fmt = openInput(path, &abort_);
-        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
             fmt->streams[i]->discard =
                 static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
         AVStream *st = fmt->streams[stream];
         timeBase = st->time_base;
         rate = frameRateOf(st);
@@ -87,16 +90,18 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         while (!abort_ && av_read_frame(fmt.get(), pkt.get()) >= 0) {
             if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
                 everyPts = everyPts && pkt->pts != AV_NOPTS_VALUE;
-                if (pkt->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE)
+                if (pkt->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE) {
                     dtsSteps.push_back(pkt->dts - lastDts);
+                }
                 lastDts = pkt->dts;
                 int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
                              : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                           : counter;
                 packets.push_back({ts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
                                    pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts});
-                if (order)
+                if (order) {
                     order->add(pkt.get());
+                }
                 ++counter;
             }
             av_packet_unref(pkt.get());
@@ -105,8 +110,9 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         // An unreadable tail leaves the frames read so far.
     }
     if (everyPts || !order) {
-        for (IndexEntry &e : packets)
+        for (IndexEntry &e : packets) {
             e.seekTs = e.pts;
+        }
         std::stable_sort(packets.begin(), packets.end(),
                          [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
         return packets;
@@ -114,16 +120,18 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     // Containers that time packets by their place (AVI) may count in units of half a frame
     // or so: the step between packets says more than the header's rate.
     int64_t ticks = medianStep(dtsSteps);
-    if (ticks <= 0)
+    if (ticks <= 0) {
         ticks = av_rescale_q(1, av_inv_q(rate), timeBase);
+    }
     std::vector<IndexEntry> entries;
     for (const DisplayOrder::Picture &p : order->finish()) {
         IndexEntry e = packets[p.packet];
         e.pts = p.position * std::max<int64_t>(ticks, 1);
         e.key = p.key;
         entries.push_back(e);
-        if (e.pos >= 0)
+        if (e.pos >= 0) {
             packetPts_.emplace_back(e.pos, e.pts);
+        }
     }
     std::sort(packetPts_.begin(), packetPts_.end());
     return entries;
@@ -138,13 +146,16 @@ int64_t FrameIndex::ptsForPacket(int64_t pos) const {
 void FrameIndex::assign(std::vector<IndexEntry> packets) {
     entries_ = std::move(packets);
     std::vector<int64_t> steps;
-    for (size_t i = 1; i < entries_.size(); ++i)
+    for (size_t i = 1; i < entries_.size(); ++i) {
         steps.push_back(entries_[i].pts - entries_[i - 1].pts);
+    }
     frameTicks_ = medianStep(steps);
     keys_.clear();
-    for (int i = 0; i < count(); ++i)
-        if (entries_[i].key)
+    for (int i = 0; i < count(); ++i) {
+        if (entries_[i].key) {
             keys_.push_back(i);
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ready_ = true;
@@ -155,8 +166,9 @@ void FrameIndex::assign(std::vector<IndexEntry> packets) {
 int FrameIndex::frameForPts(int64_t pts) const {
     auto it = std::lower_bound(entries_.begin(), entries_.end(), pts,
                                [](const IndexEntry &e, int64_t v) { return e.pts < v; });
-    if (it == entries_.end() || it->pts != pts)
+    if (it == entries_.end() || it->pts != pts) {
         return -1;
+    }
     return static_cast<int>(it - entries_.begin());
 }
 

@@ -3,7 +3,8 @@
 // Where the container lacks a presentation time for some pictures (bare streams, AVI), the
 // order comes from the bitstream and each picture is given the time of its place at the
 // stream's frame rate; the decoder then stamps packets with these times (ptsForPacket).
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_FRAMEINDEX_H
+#define KESTRAVA_PLAYCTRL_FRAMEINDEX_H
 
 #include "ModuleThread.h"
 
@@ -71,3 +72,5 @@ class FrameIndex {
 };
 
 } // namespace playctrl
+
+#endif

@@ -22,13 +22,15 @@ struct QuietLog {
 
 std::string ansiToUtf8(const char *path) {
     int wide = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (wide <= 0)
+    if (wide <= 0) {
         return path;
+    }
     std::vector<wchar_t> w(wide);
     MultiByteToWideChar(CP_ACP, 0, path, -1, w.data(), wide);
     int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
+    if (bytes <= 0) {
         return path;
+    }
     std::string out(bytes, '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), -1, &out[0], bytes, nullptr, nullptr);
     out.resize(bytes - 1);
@@ -42,8 +44,9 @@ static int interruptRequested(void *opaque) {
 
 FormatContextPtr openInput(const std::string &utf8Path, const std::atomic<bool> *abort, int flags) {
     AVFormatContext *raw = avformat_alloc_context();
-    if (!raw)
+    if (!raw) {
         throw EngineError{kAllocMemory};
+    }
     raw->flags |= flags;
     raw->interrupt_callback.callback = interruptRequested;
     raw->interrupt_callback.opaque = const_cast<std::atomic<bool> *>(abort);
@@ -54,17 +57,20 @@ FormatContextPtr openInput(const std::string &utf8Path, const std::atomic<bool> 
         throw EngineError{missing ? kOpenFile : kUnknownFileHeader};
     }
     FormatContextPtr fmt(raw);
-    if (avformat_find_stream_info(fmt.get(), nullptr) < 0)
+    if (avformat_find_stream_info(fmt.get(), nullptr) < 0) {
         throw EngineError{kUnknownFileHeader};
+    }
     return fmt;
 }
 
 AVRational frameRateOf(const AVStream *stream) {
     AVRational rate = stream->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
+    if (rate.num <= 0 || rate.den <= 0) {
         rate = stream->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
+    }
+    if (rate.num <= 0 || rate.den <= 0) {
         rate = AVRational{25, 1};
+    }
     return rate;
 }
 
@@ -74,19 +80,22 @@ namespace {
 std::map<int, int> programStreamTypes(const std::string &utf8Path) {
     std::map<int, int> types;
     AVIOContext *io = nullptr;
-    if (avio_open(&io, utf8Path.c_str(), AVIO_FLAG_READ) < 0)
+    if (avio_open(&io, utf8Path.c_str(), AVIO_FLAG_READ) < 0) {
         return types;
+    }
     std::vector<uint8_t> head(256 * 1024);
     int got = avio_read(io, head.data(), static_cast<int>(head.size()));
     avio_closep(&io);
     for (int i = 0; i + 12 < got; ++i) {
-        if (head[i] != 0 || head[i + 1] != 0 || head[i + 2] != 1 || head[i + 3] != 0xBC)
+        if (head[i] != 0 || head[i + 1] != 0 || head[i + 2] != 1 || head[i + 3] != 0xBC) {
             continue;
+        }
         const uint8_t *m = &head[i + 6];
         const int end = std::min(got - i - 6, (head[i + 4] << 8 | head[i + 5]) - 4);
         int at = 4 + (m[2] << 8 | m[3]); // past the program's descriptors
-        for (at += 2; at + 4 <= end; at += 4 + (m[at + 2] << 8 | m[at + 3]))
+        for (at += 2; at + 4 <= end; at += 4 + (m[at + 2] << 8 | m[at + 3])) {
             types[0x100 | m[at + 1]] = m[at];
+        }
         break;
     }
     return types;
@@ -103,8 +112,9 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
                                 int *stream) {
     FormatContextPtr fmt = openInput(utf8Path, abort);
     *stream = bestStream(fmt.get(), AVMEDIA_TYPE_AUDIO);
-    if (std::strcmp(fmt->iformat->name, "mpeg") != 0)
+    if (std::strcmp(fmt->iformat->name, "mpeg") != 0) {
         return fmt;
+    }
     const std::map<int, int> types = programStreamTypes(utf8Path);
     auto isG711 = [&](const AVStream *st) {
         auto type = types.find(st->id);
@@ -113,14 +123,16 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
     };
     // Without sample rate, the misread track is no "best" stream at all.
     if (*stream >= 0 ? !isG711(fmt->streams[*stream])
-                     : std::none_of(fmt->streams, fmt->streams + fmt->nb_streams, isG711))
+                     : std::none_of(fmt->streams, fmt->streams + fmt->nb_streams, isG711)) {
         return fmt;
+    }
     // Parsed as MPEG audio, the samples would be cut at false frame headers.
     fmt = openInput(utf8Path, abort, AVFMT_FLAG_NOPARSE);
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         AVStream *st = fmt->streams[i];
-        if (!isG711(st))
+        if (!isG711(st)) {
             continue;
+        }
         AVCodecParameters *par = st->codecpar;
         par->codec_id = g711Of(types.at(st->id));
         par->sample_rate = 8000;

@@ -1,6 +1,7 @@
 // Opening a media file with libavformat, shared by the index builder, the video decoder and
 // the sound thread (each keeps its own demuxer so none waits for another).
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_MEDIAINPUT_H
+#define KESTRAVA_PLAYCTRL_MEDIAINPUT_H
 
 #include "Errors.h"
 #include "FfmpegPtr.h"
@@ -31,3 +32,5 @@ AVRational frameRateOf(const AVStream *stream);
 int bestStream(AVFormatContext *fmt, AVMediaType type);
 
 } // namespace playctrl
+
+#endif

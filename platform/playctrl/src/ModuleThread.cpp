@@ -14,8 +14,9 @@ void ModuleThread::start(LONG port, std::function<void()> body) {
     state->body = std::move(body);
     state->port = port;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCWSTR>(&ModuleThread::entry), &state->module))
+                            reinterpret_cast<LPCWSTR>(&ModuleThread::entry), &state->module)) {
         throw EngineError{kCreateThread};
+    }
     // The thread owns one reference to the state; the module reference goes with it.
     auto *owned = new std::shared_ptr<State>(state);
     DWORD id = 0;
@@ -52,8 +53,9 @@ DWORD WINAPI ModuleThread::entry(void *param) {
 }
 
 void ModuleThread::join() {
-    if (!state_)
+    if (!state_) {
         return;
+    }
     if (state_->id != GetCurrentThreadId()) {
         std::unique_lock<std::mutex> lock(state_->mutex);
         state_->doneChanged.wait(lock, [this] { return state_->done; });
@@ -66,8 +68,9 @@ bool ModuleThread::isCurrent() const {
 }
 
 bool ModuleThread::running() const {
-    if (!state_)
+    if (!state_) {
         return false;
+    }
     std::lock_guard<std::mutex> lock(state_->mutex);
     return !state_->done;
 }

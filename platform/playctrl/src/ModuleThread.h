@@ -4,7 +4,8 @@
 //
 // join() waits for the thread's work to finish, not for the thread itself to end: the end of a
 // thread needs the loader lock, and join() must never wait for that.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_MODULETHREAD_H
+#define KESTRAVA_PLAYCTRL_MODULETHREAD_H
 
 #include <windows.h>
 
@@ -57,3 +58,5 @@ class ModuleThread {
 };
 
 } // namespace playctrl
+
+#endif

@@ -18,8 +18,9 @@ Player::Player(LONG port) : port_(port) {}
 
 Player::~Player() {
     try {
-        if (open_ && !onOwnWorker())
+        if (open_ && !onOwnWorker()) {
             close();
+        }
     } catch (...) {
     }
     worker_.detach(); // a worker still ending holds no reference to this player
@@ -34,8 +35,9 @@ template <class Mutex> std::unique_lock<Mutex> Player::lockAsCaller(Mutex &mutex
     if (caller < 0) {
         lock.lock();
     } else if (caller == port_) {
-        if (!lock.try_lock())
+        if (!lock.try_lock()) {
             throw EngineError{kOrderIncorrect};
+        }
     } else {
         PortWait wait(port_);
         lock.lock();
@@ -46,21 +48,24 @@ template <class Mutex> std::unique_lock<Mutex> Player::lockAsCaller(Mutex &mutex
 std::unique_lock<std::mutex> Player::enterApi() {
     // Inside its own display callback the worker needs no lock: it is the thread the others
     // hand their work to, and the host may be waiting for it with apiMutex_ held.
-    if (onOwnWorker())
+    if (onOwnWorker()) {
         return {};
+    }
     auto api = lockAsCaller(apiMutex_);
     completeDeferred();
     return api;
 }
 
 void Player::refuseOnOwnWorker() const {
-    if (onOwnWorker())
+    if (onOwnWorker()) {
         throw EngineError{kOrderIncorrect};
+    }
 }
 
 void Player::requireOpen() const {
-    if (!open_ || closeRequested_)
+    if (!open_ || closeRequested_) {
         throw EngineError{kOrderIncorrect};
+    }
 }
 
 std::unique_lock<std::mutex> Player::readFile() {
@@ -91,24 +96,28 @@ void Player::setDisplayCallback(DisplayCallBack callback) {
 
 void Player::open(const char *path) {
     refuseOnOwnWorker();
-    if (index_.isBuilderThread())
+    if (index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
+    }
     auto api = enterApi();
-    if (!path || !*path)
+    if (!path || !*path) {
         throw EngineError{kParameterInvalid};
+    }
     // The new file is opened before the old one closes: a file that cannot be opened loses
     // nothing.
     std::string utf8Path = ansiToUtf8(path);
     VideoDecoder fresh;
     fresh.open(utf8Path, &abortIo_);
     DecodedFrame first = fresh.next(nullptr);
-    if (!first)
+    if (!first) {
         throw EngineError{kNoKeyFrame};
+    }
     first.number = 0;
     first.ms = 0;
     DecodedFrame shown = first.clone();
-    if (!shown)
+    if (!shown) {
         throw EngineError{kAllocMemory};
+    }
     if (open_) {
         stopWorker();
         teardown();
@@ -142,8 +151,9 @@ void Player::open(const char *path) {
                 callback = fileRefCallback_;
                 user = fileRefUser_;
             }
-            if (callback)
+            if (callback) {
                 callback(static_cast<DWORD>(port_), user);
+            }
         });
     } catch (...) {
         current_ = {};
@@ -160,8 +170,9 @@ void Player::close() {
         requestClose(false);
         return;
     }
-    if (index_.isBuilderThread())
+    if (index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
+    }
     auto api = enterApi();
     requireOpen();
     stopWorker();
@@ -173,8 +184,9 @@ bool Player::release() {
         requestClose(true);
         return false;
     }
-    if (open_ && index_.isBuilderThread())
+    if (open_ && index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
+    }
     auto api = enterApi();
     if (open_) {
         stopWorker();
@@ -192,11 +204,13 @@ void Player::requestClose(bool release) {
 }
 
 void Player::completeDeferred() {
-    if (!closeRequested_)
+    if (!closeRequested_) {
         return;
+    }
     stopWorker(); // it leaves its loop as soon as it sees the request
-    if (open_)
+    if (open_) {
         teardown();
+    }
     bool release;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -204,8 +218,9 @@ void Player::completeDeferred() {
         releaseRequested_ = false;
         closeRequested_ = false;
     }
-    if (release)
+    if (release) {
         finishRelease(port_, this);
+    }
 }
 
 void Player::teardown() {
@@ -229,8 +244,9 @@ void Player::teardown() {
 }
 
 void Player::ensureWorkerLocked() {
-    if (workerRunning_)
+    if (workerRunning_) {
         return;
+    }
     quit_ = false;
     std::shared_ptr<Player> self = shared_from_this();
     worker_.detach(); // one that is still ending goes on alone
@@ -270,8 +286,9 @@ void Player::runOnWorker(std::function<void()> work) {
     };
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (closeRequested_)
+        if (closeRequested_) {
             throw EngineError{kOrderIncorrect};
+        }
         ensureWorkerLocked();
         command_ = std::move(command);
         commandDone_ = false;
@@ -279,10 +296,12 @@ void Player::runOnWorker(std::function<void()> work) {
         wake_.wait(lock, [this] { return commandDone_ || !workerRunning_; });
         command_ = nullptr;
     }
-    if (!ran)
+    if (!ran) {
         throw EngineError{kOrderIncorrect};
-    if (failure.code != kNoError)
+    }
+    if (failure.code != kNoError) {
         throw failure;
+    }
 }
 
 void Player::workerMain() {
@@ -321,8 +340,9 @@ void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
         }
         if (mode_ != Mode::Playing) {
             if (wake_.wait_until(lock, busy + kWorkerLinger) == std::cv_status::timeout &&
-                !command_ && mode_ != Mode::Playing)
+                !command_ && mode_ != Mode::Playing) {
                 return;
+            }
             continue;
         }
         Error failure = kNoError;
@@ -337,8 +357,9 @@ void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
         }
         // A frame that cannot be shown stops playback rather than the host process.
         if (failure != kNoError) {
-            if (!lock.owns_lock())
+            if (!lock.owns_lock()) {
                 lock.lock();
+            }
             failLocked(failure);
         }
         busy = std::chrono::steady_clock::now();
@@ -357,8 +378,9 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
         lock.lock();
         if (!next) {
             setModeLocked(Mode::Ended);
-            if (!endPosted_ && endWindow_)
+            if (!endPosted_ && endWindow_) {
                 PostMessage(endWindow_, endMessage_, 0, 0);
+            }
             endPosted_ = true;
             return;
         }
@@ -372,8 +394,9 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
     }
     DecodedFrame frame = std::move(pending_);
     lock.unlock();
-    if (clock_.runsAtNormalSpeed())
+    if (clock_.runsAtNormalSpeed()) {
         audio_.resume(); // sound left off while the clock stood still
+    }
     present(std::move(frame));
     lock.lock();
 }
@@ -383,17 +406,20 @@ int Player::nextToShow() const {
 }
 
 DecodedFrame Player::obtain(int number) {
-    if (DecodedFrame hit = cache_.find(number))
+    if (DecodedFrame hit = cache_.find(number)) {
         return hit;
-    if (pending_ && pending_.number == number)
+    }
+    if (pending_ && pending_.number == number) {
         return std::move(pending_);
+    }
     pending_ = {};
     return positioner_.forwardTo(number);
 }
 
 DecodedFrame Player::obtainBackward(int number) {
-    if (DecodedFrame hit = cache_.find(number))
+    if (DecodedFrame hit = cache_.find(number)) {
         return hit;
+    }
     pending_ = {};
     return positioner_.backTo(number);
 }
@@ -409,10 +435,11 @@ void Player::present(DecodedFrame frame) {
     if (displayCallback_ && !closeRequested_) {
         const AVFrame *f = current_.frame.get();
         const std::vector<uint8_t> &yuv = presenter_.yuv420(f);
-        if (!yuv.empty())
+        if (!yuv.empty()) {
             displayCallback_(port_, reinterpret_cast<char *>(const_cast<uint8_t *>(yuv.data())),
                              static_cast<LONG>(yuv.size()), f->width, f->height,
                              static_cast<LONG>(current_.ms), kPixelFormatYuv420, current_.number);
+        }
     }
 }
 
@@ -424,23 +451,26 @@ void Player::failLocked(Error code) {
 
 void Player::setModeLocked(Mode mode) {
     mode_ = mode;
-    if (mode == Mode::Playing)
+    if (mode == Mode::Playing) {
         clock_.run();
-    else
+    } else {
         clock_.hold();
+    }
 }
 
 // Shows exactly frame `number` and keeps the transport: playing goes on from there.
 void Player::showExact(int number) {
     decoder_.setSkipNonReference(false); // the frame asked for may be one playback skips
     DecodedFrame frame = obtain(number);
-    if (!frame)
+    if (!frame) {
         throw EngineError{kParameterInvalid};
+    }
     present(std::move(frame));
     std::lock_guard<std::mutex> lock(mutex_);
     endPosted_ = false;
-    if (mode_ == Mode::Stopped || mode_ == Mode::Ended || mode_ == Mode::Failed)
+    if (mode_ == Mode::Stopped || mode_ == Mode::Ended || mode_ == Mode::Failed) {
         setModeLocked(Mode::Holding);
+    }
     clock_.rebase(currentMs_);
 }
 
@@ -498,8 +528,9 @@ void Player::stop() {
 }
 
 void Player::rewindLocked() {
-    if (pending_ && pending_.number != 0)
+    if (pending_ && pending_.number != 0) {
         pending_ = {};
+    }
     shown_ = false;
     currentNumber_ = 0;
     currentMs_ = 0;
@@ -511,8 +542,9 @@ void Player::refresh() {
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
-        if (current_)
+        if (current_) {
             presenter_.draw(window_, current_.frame.get());
+        }
     });
 }
 
@@ -532,8 +564,9 @@ void Player::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
         std::lock_guard<std::mutex> lock(mutex_);
         stepped = (clock_.*step)(currentMs_);
     }
-    if (!stepped)
+    if (!stepped) {
         throw EngineError{kOrderIncorrect};
+    }
     wake_.notify_all();
 }
 
@@ -570,11 +603,13 @@ void Player::setVolume(WORD volume) {
 
 int64_t Player::durationMs() {
     index_.waitReady();
-    if (index_.count() == 0)
+    if (index_.count() == 0) {
         return 0;
+    }
     int64_t last = index_.at(index_.count() - 1).pts;
-    if (index_.frameTicks() > 0)
+    if (index_.frameTicks() > 0) {
         return decoder_.toMs(last + index_.frameTicks(), index_.firstPts());
+    }
     return decoder_.toMs(last, index_.firstPts()) + decoder_.frameDurationMs();
 }
 
@@ -588,8 +623,9 @@ void Player::setPlayPos(float position) {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
-    if (!(position >= 0.0f && position <= 1.0f))
+    if (!(position >= 0.0f && position <= 1.0f)) {
         throw EngineError{kParameterInvalid};
+    }
     int64_t ms = static_cast<int64_t>(static_cast<double>(position) * durationMs());
     int frame = std::min(frameAtMs(ms), index_.count() - 1);
     runOnWorker([&] { showExact(frame); });
@@ -598,12 +634,14 @@ void Player::setPlayPos(float position) {
 float Player::playPos() {
     auto file = readFile();
     int64_t total = durationMs();
-    if (total <= 0)
+    if (total <= 0) {
         return 0.0f;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (mode_ == Mode::Ended)
+        if (mode_ == Mode::Ended) {
             return 1.0f;
+        }
     }
     double pos = static_cast<double>(currentMs_) / static_cast<double>(total);
     return static_cast<float>(std::min(1.0, std::max(0.0, pos)));
@@ -623,8 +661,9 @@ void Player::setPlayedTimeMs(DWORD ms) {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
-    if (static_cast<int64_t>(ms) >= durationMs())
+    if (static_cast<int64_t>(ms) >= durationMs()) {
         throw EngineError{kParameterInvalid};
+    }
     int frame = frameAtMs(ms);
     runOnWorker([&] { showExact(frame); });
 }
@@ -645,8 +684,9 @@ void Player::setCurrentFrame(DWORD frame) {
     auto api = enterApi();
     requireOpen();
     index_.waitReady();
-    if (frame >= static_cast<DWORD>(index_.count()))
+    if (frame >= static_cast<DWORD>(index_.count())) {
         throw EngineError{kParameterInvalid};
+    }
     runOnWorker([&] { showExact(static_cast<int>(frame)); });
 }
 
@@ -663,8 +703,9 @@ void Player::stepForward() {
     runOnWorker([&] {
         decoder_.setSkipNonReference(false);
         DecodedFrame frame = obtain(nextToShow());
-        if (!frame)
+        if (!frame) {
             throw EngineError{kOrderIncorrect};
+        }
         present(std::move(frame));
         std::lock_guard<std::mutex> lock(mutex_);
         setModeLocked(Mode::Holding);
@@ -676,12 +717,14 @@ void Player::stepBack() {
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
-        if (!shown_ || currentNumber_ <= 0)
+        if (!shown_ || currentNumber_ <= 0) {
             throw EngineError{kOrderIncorrect};
+        }
         decoder_.setSkipNonReference(false);
         DecodedFrame frame = obtainBackward(currentNumber_ - 1);
-        if (!frame)
+        if (!frame) {
             throw EngineError{kDecodeVideo};
+        }
         pending_ = {};
         present(std::move(frame));
         std::lock_guard<std::mutex> lock(mutex_);
@@ -694,17 +737,20 @@ FramePosition Player::keyFramePos(DWORD value, DWORD type, bool after) {
     auto file = readFile();
     index_.waitReady();
     int frame;
-    if (type == 1)
+    if (type == 1) {
         frame = static_cast<int>(std::min<DWORD>(value, 0x7FFFFFFF));
-    else if (type == 2)
+    } else if (type == 2) {
         frame = frameAtMs(value);
-    else
+    } else {
         throw EngineError{kParameterInvalid};
-    if (frame >= index_.count())
+    }
+    if (frame >= index_.count()) {
         throw EngineError{kParameterInvalid};
+    }
     int key = after ? index_.keyAfter(frame) : index_.keyAtOrBefore(frame);
-    if (key < 0)
+    if (key < 0) {
         throw EngineError{kParameterInvalid};
+    }
     const IndexEntry &e = index_.at(key);
     FramePosition position = {};
     position.word1 = static_cast<LONG>(e.pos);
@@ -718,8 +764,9 @@ std::vector<uint8_t> Player::snapshot(bool jpeg) {
     requireOpen();
     std::vector<uint8_t> image;
     runOnWorker([&] {
-        if (!current_)
+        if (!current_) {
             throw EngineError{kOrderIncorrect};
+        }
         image = jpeg ? encodeJpeg(current_.frame.get()) : encodeBmp(current_.frame.get());
     });
     return image;

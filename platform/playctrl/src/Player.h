@@ -10,7 +10,8 @@
 // The worker holds callbackMutex_ for the whole of a display callback and never holds mutex_
 // while calling out. The engine's own threads never block on a lock held by a thread that waits
 // for them: see enterApi and PortWait.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_PLAYER_H
+#define KESTRAVA_PLAYCTRL_PLAYER_H
 
 #include "AudioOut.h"
 #include "ModuleThread.h"
@@ -178,3 +179,5 @@ class Player : public std::enable_shared_from_this<Player> {
 };
 
 } // namespace playctrl
+
+#endif

@@ -27,20 +27,22 @@ Table &table() {
 }
 
 void checkPort(LONG port) {
-    if (port < 0 || port >= kPortCount)
+    if (port < 0 || port >= kPortCount) {
         throw EngineError{kParameterInvalid};
+    }
 }
 } // namespace
 
 LONG acquirePort() {
     Table &t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    for (LONG port = 0; port < kPortCount; ++port)
+    for (LONG port = 0; port < kPortCount; ++port) {
         if (!t.slots[port].player) {
             t.slots[port].player = std::make_shared<Player>(port);
             t.slots[port].released = false;
             return port;
         }
+    }
     return -1;
 }
 
@@ -51,19 +53,22 @@ void releasePort(LONG port) {
     {
         std::lock_guard<std::mutex> lock(t.mutex);
         Slot &slot = t.slots[port];
-        if (!slot.player || slot.released)
+        if (!slot.player || slot.released) {
             throw EngineError{kOrderIncorrect};
+        }
         // From now on the port is gone for every caller, while the player closes its file.
         slot.released = true;
         player = slot.player;
     }
     try {
-        if (player->release())
+        if (player->release()) {
             finishRelease(port, player.get());
+        }
     } catch (...) {
         std::lock_guard<std::mutex> lock(t.mutex);
-        if (t.slots[port].player == player)
+        if (t.slots[port].player == player) {
             t.slots[port].released = false;
+        }
         throw;
     }
 }
@@ -84,8 +89,9 @@ std::shared_ptr<Player> playerOf(LONG port) {
     Table &t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const Slot &slot = t.slots[port];
-    if (!slot.player || slot.released)
+    if (!slot.player || slot.released) {
         throw EngineError{kOrderIncorrect};
+    }
     return slot.player;
 }
 
@@ -94,26 +100,31 @@ void forEachPlayer(void (*fn)(Player &)) {
     {
         Table &t = table();
         std::lock_guard<std::mutex> lock(t.mutex);
-        for (auto &slot : t.slots)
-            if (slot.player && !slot.released)
+        for (auto &slot : t.slots) {
+            if (slot.player && !slot.released) {
                 all.push_back(slot.player);
+            }
+        }
     }
-    for (auto &p : all)
+    for (auto &p : all) {
         fn(*p);
+    }
 }
 
 void setLastError(LONG port, unsigned long code) {
     Table &t = table();
-    if (port >= 0 && port < kPortCount)
+    if (port >= 0 && port < kPortCount) {
         t.errors[port] = code;
-    else
+    } else {
         t.outOfRangeError = code;
+    }
 }
 
 unsigned long lastError(LONG port) {
     Table &t = table();
-    if (port >= 0 && port < kPortCount)
+    if (port >= 0 && port < kPortCount) {
         return t.errors[port];
+    }
     return t.outOfRangeError;
 }
 

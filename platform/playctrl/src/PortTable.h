@@ -1,6 +1,7 @@
 // The 32 ports and their last error codes. The table lives until the process ends: it is never
 // destroyed, so neither process exit nor an unload waits for a player's threads.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_PORTTABLE_H
+#define KESTRAVA_PLAYCTRL_PORTTABLE_H
 
 #include "Errors.h"
 
@@ -30,3 +31,5 @@ void setLastError(LONG port, unsigned long code);
 unsigned long lastError(LONG port);
 
 } // namespace playctrl
+
+#endif

@@ -28,10 +28,12 @@ bool reaches(const Graph &g, LONG from, LONG to) {
     while (depth > 0) {
         LONG at = stack[--depth];
         for (LONG next = 0; next < kPortCount; ++next) {
-            if (g.waits[at][next] == 0)
+            if (g.waits[at][next] == 0) {
                 continue;
-            if (next == to)
+            }
+            if (next == to) {
                 return true;
+            }
             if (!seen[next]) {
                 seen[next] = true;
                 stack[depth++] = next;
@@ -44,20 +46,23 @@ bool reaches(const Graph &g, LONG from, LONG to) {
 
 PortWait::PortWait(LONG target) {
     LONG from = ModuleThread::currentPort();
-    if (from < 0 || target < 0 || target >= kPortCount)
+    if (from < 0 || target < 0 || target >= kPortCount) {
         return;
+    }
     Graph &g = graph();
     std::lock_guard<std::mutex> lock(g.mutex);
-    if (reaches(g, target, from))
+    if (reaches(g, target, from)) {
         throw EngineError{kOrderIncorrect};
+    }
     ++g.waits[from][target];
     from_ = from;
     to_ = target;
 }
 
 PortWait::~PortWait() {
-    if (from_ < 0)
+    if (from_ < 0) {
         return;
+    }
     Graph &g = graph();
     std::lock_guard<std::mutex> lock(g.mutex);
     --g.waits[from_][to_];

@@ -2,7 +2,8 @@
 // export, so an engine thread can come to wait for a port whose threads, in turn, wait for it:
 // such a wait is refused with kOrderIncorrect instead of entered. Host threads wait freely:
 // no engine thread ever waits for a host thread.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_PORTWAIT_H
+#define KESTRAVA_PLAYCTRL_PORTWAIT_H
 
 #include <windows.h>
 
@@ -21,3 +22,5 @@ class PortWait {
 };
 
 } // namespace playctrl
+
+#endif

@@ -22,12 +22,14 @@ class WantedFrom {
 
 DecodedFrame Positioner::forwardTo(int number) {
     index_.waitReady();
-    if (number >= index_.count() && index_.count() > 0)
+    if (number >= index_.count() && index_.count() > 0) {
         return {};
+    }
     if (decoder_.lastNumber() + 1 == number && decoder_.continuesWith(index_)) {
         DecodedFrame frame = decoder_.next(&index_);
-        while (frame && frame.number < number)
+        while (frame && frame.number < number) {
             frame = decoder_.next(&index_);
+        }
         return frame;
     }
     // Of the pictures before the target only those it depends on are decoded; the ones
@@ -36,9 +38,11 @@ DecodedFrame Positioner::forwardTo(int number) {
     const int keepFrom = cache_.keepFrom(number);
     WantedFrom wanted(decoder_, number < index_.count() ? index_.at(number).pts : AV_NOPTS_VALUE);
     DecodedFrame frame = fromKeyFrame(number);
-    for (; frame && frame.number < number; frame = decoder_.next(&index_))
-        if (frame.number >= keepFrom)
+    for (; frame && frame.number < number; frame = decoder_.next(&index_)) {
+        if (frame.number >= keepFrom) {
             cache_.keep(frame);
+        }
+    }
     return frame;
 }
 
@@ -47,10 +51,12 @@ DecodedFrame Positioner::backTo(int number) {
     cache_.clear();
     const int keepFrom = cache_.keepFrom(number);
     for (DecodedFrame frame = fromKeyFrame(number); frame; frame = decoder_.next(&index_)) {
-        if (frame.number >= keepFrom && frame.number <= number)
+        if (frame.number >= keepFrom && frame.number <= number) {
             cache_.keep(frame);
-        if (frame.number >= number)
+        }
+        if (frame.number >= number) {
             return frame;
+        }
     }
     return {};
 }
@@ -62,8 +68,9 @@ DecodedFrame Positioner::fromKeyFrame(int number) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         decoder_.seekBefore(target, index_);
         DecodedFrame frame = decoder_.next(&index_);
-        if (frame && frame.number <= number)
+        if (frame && frame.number <= number) {
             return frame;
+        }
         int key = index_.keyAtOrBefore(target);
         target = key > 0 ? key - 1 : 0;
     }
@@ -71,8 +78,9 @@ DecodedFrame Positioner::fromKeyFrame(int number) {
     decoder_.rewind(index_);
     decoder_.restart();
     DecodedFrame frame = decoder_.next(&index_);
-    if (frame && frame.number > number)
+    if (frame && frame.number > number) {
         throw EngineError{kDecodeVideo};
+    }
     return frame;
 }
 

@@ -1,7 +1,8 @@
 // Brings the decoder to an exact frame: from where it stands when the frame is just ahead,
 // otherwise from the key frame before it, keeping what it decodes on the way in the cache.
 // Worker-only.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_POSITIONER_H
+#define KESTRAVA_PLAYCTRL_POSITIONER_H
 
 #include "FrameCache.h"
 #include "FrameIndex.h"
@@ -28,3 +29,5 @@ class Positioner {
 };
 
 } // namespace playctrl
+
+#endif

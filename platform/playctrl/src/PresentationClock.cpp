@@ -47,15 +47,17 @@ void PresentationClock::rebaseLocked(int64_t ms) {
 
 PresentationClock::TimePoint PresentationClock::due(int64_t ms) {
     std::lock_guard<std::mutex> lock(lock_);
-    if (resync_)
+    if (resync_) {
         rebaseLocked(ms);
+    }
     double wallMs = static_cast<double>(ms - media_) / speedOf(speedLevel_);
     return wall_ + std::chrono::microseconds(static_cast<int64_t>(wallMs * 1000.0));
 }
 
 int64_t PresentationClock::nowLocked(int64_t shownMs) const {
-    if (!running_ || resync_)
+    if (!running_ || resync_) {
         return shownMs;
+    }
     auto elapsed = std::chrono::steady_clock::now() - wall_;
     double ms = std::chrono::duration<double, std::milli>(elapsed).count() * speedOf(speedLevel_);
     return media_ + static_cast<int64_t>(ms);
@@ -74,8 +76,9 @@ bool PresentationClock::runsAtNormalSpeed() {
 bool PresentationClock::step(int delta, int64_t shownMs) {
     std::lock_guard<std::mutex> lock(lock_);
     int level = speedLevel_ + delta;
-    if (level < kSlowestLevel || level > kFastestLevel)
+    if (level < kSlowestLevel || level > kFastestLevel) {
         return false;
+    }
     int64_t now = nowLocked(shownMs);
     speedLevel_ = level;
     rebaseLocked(now);

@@ -3,7 +3,8 @@
 //
 // Thread-safe: every member takes lock_, a leaf lock (nothing is called while it is held), so
 // the worker, the host's threads and the sound thread may all ask.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_PRESENTATIONCLOCK_H
+#define KESTRAVA_PLAYCTRL_PRESENTATIONCLOCK_H
 
 #include <chrono>
 #include <cstdint>
@@ -52,3 +53,5 @@ class PresentationClock {
 };
 
 } // namespace playctrl
+
+#endif

@@ -43,16 +43,19 @@ const std::vector<uint8_t> &Presenter::yuv420(const AVFrame *frame) {
 }
 
 void Presenter::draw(HWND window, const AVFrame *frame) {
-    if (!window || !IsWindow(window))
+    if (!window || !IsWindow(window)) {
         return;
+    }
     RECT client;
-    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
+    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
         return;
+    }
     // Scaling once, straight to the window's size, costs less than GDI stretching.
     const int w = client.right, h = client.bottom;
     const std::vector<uint8_t> &pixels = bgra_.convert(frame, AV_PIX_FMT_BGRA, w, h);
-    if (pixels.empty())
+    if (pixels.empty()) {
         return;
+    }
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = w;
@@ -61,8 +64,9 @@ void Presenter::draw(HWND window, const AVFrame *frame) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     HDC dc = GetDC(window);
-    if (!dc)
+    if (!dc) {
         return;
+    }
     SetDIBitsToDevice(dc, 0, 0, w, h, 0, 0, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
     ReleaseDC(window, dc);
 }

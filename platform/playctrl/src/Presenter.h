@@ -1,6 +1,7 @@
 // Turns a decoded frame into what leaves the engine: a packed planar YUV 4:2:0 buffer for the
 // display callback, and a picture stretched into the host's window with GDI.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_PRESENTER_H
+#define KESTRAVA_PLAYCTRL_PRESENTER_H
 
 #include <windows.h>
 
@@ -44,3 +45,5 @@ class Presenter {
 };
 
 } // namespace playctrl
+
+#endif

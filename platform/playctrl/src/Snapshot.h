@@ -1,5 +1,6 @@
 // Whole image files of one decoded frame, made with FFmpeg's encoders.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_SNAPSHOT_H
+#define KESTRAVA_PLAYCTRL_SNAPSHOT_H
 
 #include <cstdint>
 #include <vector>
@@ -16,3 +17,5 @@ std::vector<uint8_t> encodeBmp(const AVFrame *frame);
 std::vector<uint8_t> encodeJpeg(const AVFrame *frame);
 
 } // namespace playctrl
+
+#endif

@@ -18,26 +18,33 @@ void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *ab
     lastNumber_ = -1;
     fmt_ = openInput(utf8Path, abort);
     stream_ = bestStream(fmt_.get(), AVMEDIA_TYPE_VIDEO);
-    if (stream_ < 0)
+    if (stream_ < 0) {
         throw EngineError{kUnknownFileHeader};
-    for (unsigned i = 0; i < fmt_->nb_streams; ++i)
-        if (static_cast<int>(i) != stream_)
+    }
+    for (unsigned i = 0; i < fmt_->nb_streams; ++i) {
+        if (static_cast<int>(i) != stream_) {
             fmt_->streams[i]->discard = AVDISCARD_ALL;
+        }
+    }
     AVCodecParameters *par = stream()->codecpar;
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
-    if (!codec)
+    if (!codec) {
         throw EngineError{kInitDecoder};
+    }
     codec_.reset(avcodec_alloc_context3(codec));
-    if (!codec_ || avcodec_parameters_to_context(codec_.get(), par) < 0)
+    if (!codec_ || avcodec_parameters_to_context(codec_.get(), par) < 0) {
         throw EngineError{kInitDecoder};
+    }
     codec_->thread_count = 0;
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     codec_->pkt_timebase = stream()->time_base;
-    if (avcodec_open2(codec_.get(), codec, nullptr) < 0)
+    if (avcodec_open2(codec_.get(), codec, nullptr) < 0) {
         throw EngineError{kInitDecoder};
+    }
     packet_.reset(av_packet_alloc());
-    if (!packet_)
+    if (!packet_) {
         throw EngineError{kAllocMemory};
+    }
 }
 
 void VideoDecoder::close() {
@@ -68,41 +75,48 @@ namespace {
 constexpr int kMaxFailuresInARow = 64;
 
 void failIfOutOfMemory(int rc) {
-    if (rc == AVERROR(ENOMEM))
+    if (rc == AVERROR(ENOMEM)) {
         throw EngineError{kAllocMemory};
+    }
 }
 
 // A damaged picture is left out; a decoder that fails on and on is broken.
 void countFailure(int rc, int &failures) {
     failIfOutOfMemory(rc);
-    if (++failures > kMaxFailuresInARow)
+    if (++failures > kMaxFailuresInARow) {
         throw EngineError{kDecodeVideo};
+    }
 }
 } // namespace
 
 DecodedFrame VideoDecoder::next(const FrameIndex *index) {
     FramePtr frame(av_frame_alloc());
-    if (!frame)
+    if (!frame) {
         throw EngineError{kAllocMemory};
+    }
     int failures = 0;
     for (;;) {
         int rc = avcodec_receive_frame(codec_.get(), frame.get());
         if (rc == 0) {
             int64_t pts = frame->best_effort_timestamp;
             int number = -1;
-            if (index && pts != AV_NOPTS_VALUE)
+            if (index && pts != AV_NOPTS_VALUE) {
                 number = index->frameForPts(pts);
-            if (number < 0)
+            }
+            if (number < 0) {
                 number = lastNumber_ + 1;
+            }
             lastNumber_ = number;
             int64_t first = index ? index->firstPts() : 0;
-            if (index && pts != AV_NOPTS_VALUE)
+            if (index && pts != AV_NOPTS_VALUE) {
                 return {std::move(frame), number, toMs(pts, first)};
+            }
             return {std::move(frame), number, number * frameDurationMs()};
         }
         failIfOutOfMemory(rc);
-        if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && drained_))
+        if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && drained_)) {
             return {};
+        }
         if (rc != AVERROR(EAGAIN)) {
             countFailure(rc, failures);
             continue;
@@ -129,8 +143,9 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
             rc = avcodec_send_packet(codec_.get(), packet_.get());
         }
         av_packet_unref(packet_.get());
-        if (rc < 0 && rc != AVERROR(EAGAIN))
+        if (rc < 0 && rc != AVERROR(EAGAIN)) {
             countFailure(rc, failures);
+        }
     }
 }
 
@@ -139,13 +154,14 @@ void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
     bool sought = false;
     if (key > 0) {
         const IndexEntry &e = index.at(key);
-        if (seeksByBytes())
+        if (seeksByBytes()) {
             sought = e.pos >= 0 &&
                      avformat_seek_file(fmt_.get(), -1, e.pos, e.pos, e.pos, AVSEEK_FLAG_BYTE) >= 0;
-        else
+        } else {
             // The key frame's own display time: seek tables hold key frames at or before it
             // and the next key frame only later, so the demuxer lands on this one.
             sought = av_seek_frame(fmt_.get(), stream_, e.seekTs, AVSEEK_FLAG_BACKWARD) >= 0;
+        }
     }
     if (!sought) {
         rewind(index);
@@ -161,18 +177,22 @@ bool VideoDecoder::seeksByBytes() const {
     // Streams without a seek table of their own: a time seek there is a guess, while the
     // key packet's byte position from the index is exact.
     static const char *const kByteSeeking[] = {"mpegts", "mpeg", "h264", "hevc"};
-    for (const char *name : kByteSeeking)
-        if (std::strcmp(fmt_->iformat->name, name) == 0)
+    for (const char *name : kByteSeeking) {
+        if (std::strcmp(fmt_->iformat->name, name) == 0) {
             return true;
+        }
+    }
     return false;
 }
 
 void VideoDecoder::rewind(const FrameIndex &index) {
-    if (seeksByBytes() && avformat_seek_file(fmt_.get(), -1, 0, 0, 0, AVSEEK_FLAG_BYTE) >= 0)
+    if (seeksByBytes() && avformat_seek_file(fmt_.get(), -1, 0, 0, 0, AVSEEK_FLAG_BYTE) >= 0) {
         return;
+    }
     int64_t first = index.count() ? index.at(0).seekTs : INT64_MIN;
-    if (av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_BACKWARD) < 0)
+    if (av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_BACKWARD) < 0) {
         av_seek_frame(fmt_.get(), stream_, first, AVSEEK_FLAG_ANY);
+    }
 }
 
 void VideoDecoder::restart() {

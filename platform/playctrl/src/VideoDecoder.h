@@ -1,6 +1,7 @@
 // The video stream of one file: demuxing, decoding in display order, and exact positioning with
 // the help of the frame index. Used only by its player's worker thread.
-#pragma once
+#ifndef KESTRAVA_PLAYCTRL_VIDEODECODER_H
+#define KESTRAVA_PLAYCTRL_VIDEODECODER_H
 
 #include "FfmpegPtr.h"
 #include "FrameIndex.h"
@@ -71,3 +72,5 @@ class VideoDecoder {
 };
 
 } // namespace playctrl
+
+#endif

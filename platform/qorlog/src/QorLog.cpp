@@ -40,8 +40,9 @@ std::mutex configureLock;
 
 bool readable(const char *path) {
     FILE *file = std::fopen(path, "rb");
-    if (file == nullptr)
+    if (file == nullptr) {
         return false;
+    }
     std::fclose(file);
     return true;
 }
@@ -65,8 +66,9 @@ void CQorLog::Log(LOG_LEVEL level, const char *text, const char *file, int line)
 
 int CQorLogManager::Init(const char *path) {
     try {
-        if (path == nullptr || !readable(path))
+        if (path == nullptr || !readable(path)) {
             return -1;
+        }
         rootLogger();
         std::lock_guard<std::mutex> guard(configureLock);
         // Each Init replaces the previous configuration instead of stacking appenders.
