@@ -289,8 +289,9 @@ BOOL WINAPI PlayM4_OneByOneBack(LONG port) {
     return call("PlayM4_OneByOneBack", port);
 }
 
-static BOOL keyFrameSearch(const char *function, LONG port, DWORD value, DWORD type,
-                           FramePosition *position) {
+namespace {
+BOOL keyFrameSearch(const char *function, LONG port, DWORD value, DWORD type,
+                    FramePosition *position) {
     State &s = state();
     std::lock_guard<std::mutex> hold(s.lock);
     LONG result = record(s, function, {port, (LONG_PTR)value, (LONG_PTR)type, (LONG_PTR)position});
@@ -299,6 +300,7 @@ static BOOL keyFrameSearch(const char *function, LONG port, DWORD value, DWORD t
     }
     return result;
 }
+} // namespace
 
 BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
     return keyFrameSearch("PlayM4_GetNextKeyFramePos", port, value, type, position);
@@ -307,7 +309,8 @@ BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosit
     return keyFrameSearch("PlayM4_GetKeyFramePos", port, value, type, position);
 }
 
-static BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, DWORD *written) {
+namespace {
+BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, DWORD *written) {
     State &s = state();
     std::lock_guard<std::mutex> hold(s.lock);
     LONG result = record(s, function, {port, (LONG_PTR)buffer, (LONG_PTR)size, (LONG_PTR)written});
@@ -330,6 +333,7 @@ static BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, D
     }
     return result;
 }
+} // namespace
 
 BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) {
     return capture("PlayM4_GetBMP", port, buffer, size, written);

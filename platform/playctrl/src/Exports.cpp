@@ -195,9 +195,10 @@ BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosit
     });
 }
 
+namespace {
 // A buffer too small is refused and left untouched, but `written` tells the caller how large
 // a buffer the picture needs, so that it can ask again.
-static BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg) {
+BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg) {
     return act(port, [&](Player &p) {
         if (!written) {
             throw EngineError{kParameterInvalid};
@@ -212,6 +213,7 @@ static BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bo
         *written = static_cast<DWORD>(image.size());
     });
 }
+} // namespace
 
 BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) {
     return copySnapshot(port, buffer, size, written, false);

@@ -37,10 +37,12 @@ std::string ansiToUtf8(const char *path) {
     return out;
 }
 
-static int interruptRequested(void *opaque) {
+namespace {
+int interruptRequested(void *opaque) {
     auto *flag = static_cast<const std::atomic<bool> *>(opaque);
     return flag && flag->load() ? 1 : 0;
 }
+} // namespace
 
 FormatContextPtr openInput(const std::string &utf8Path, const std::atomic<bool> *abort, int flags) {
     AVFormatContext *raw = avformat_alloc_context();

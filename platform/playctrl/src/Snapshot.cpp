@@ -10,8 +10,9 @@ extern "C" {
 
 namespace playctrl {
 
-static std::vector<uint8_t> encodeWith(const AVFrame *source, AVCodecID id, AVPixelFormat format,
-                                       Error failure) {
+namespace {
+std::vector<uint8_t> encodeWith(const AVFrame *source, AVCodecID id, AVPixelFormat format,
+                                Error failure) {
     const AVCodec *codec = avcodec_find_encoder(id);
     if (!codec) {
         throw EngineError{failure};
@@ -66,6 +67,7 @@ static std::vector<uint8_t> encodeWith(const AVFrame *source, AVCodecID id, AVPi
     }
     return std::vector<uint8_t>(packet->data, packet->data + packet->size);
 }
+} // namespace
 
 std::vector<uint8_t> encodeBmp(const AVFrame *frame) {
     return encodeWith(frame, AV_CODEC_ID_BMP, AV_PIX_FMT_BGR24, kAllocMemory);
