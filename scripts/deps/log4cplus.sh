@@ -8,6 +8,12 @@ set -euo pipefail
 build_log4cplus() {
   local work=$1 prefix=$2
   fetch_source liblog4cplus-dev "$work/src"
+  # winpthread gives a mutex its memory at the first lock and takes it back only in
+  # pthread_mutex_destroy, which std::mutex and std::recursive_mutex never call: log4cplus's own
+  # lock types, made and destroyed with every configuration, call it themselves.
+  local impl="$work/src/include/log4cplus/thread/syncprims-pub-impl.h"
+  perl -0pi -e 's/^((?:Mutex|Semaphore|ManualResetEvent)::~\w+ \(\)\n)\{ \}/$1\{ LOG4CPLUS_THREADED (pthread_mutex_destroy (mtx.native_handle ())); \}/mg' "$impl"
+  [ "$(grep -c 'pthread_mutex_destroy (mtx.native_handle ())' "$impl")" = 3 ]
   cat >"$work/toolchain.cmake" <<TC
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
