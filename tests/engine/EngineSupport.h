@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -59,6 +60,12 @@ class FrameRecorder {
         if (r.delayMs) {
             Sleep(r.delayMs);
         }
+        if (r.hold) {
+            ++r.held;
+            while (r.hold) {
+                Sleep(1);
+            }
+        }
         // Touch the whole buffer: a wrong size faults here.
         volatile char sum = 0;
         for (LONG i = 0; i < size; i += 97) {
@@ -91,6 +98,9 @@ class FrameRecorder {
     std::vector<ShownFrame> frames;
     std::vector<char> lastPicture;
     DWORD delayMs = 0;
+    // While set, each callback waits on entry; `held` counts those that did.
+    std::atomic<bool> hold{false};
+    std::atomic<int> held{0};
 };
 
 // A port with a clip opened and its index complete; everything is released on scope exit.

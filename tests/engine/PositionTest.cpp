@@ -1,9 +1,12 @@
 #include "EngineSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <thread>
 
 using namespace enginetest;
 
@@ -115,6 +118,55 @@ TEST(Seek, LandsExactlyOnTheRequestedFrame) {
         EXPECT_FALSE(PlayM4_SetCurrentFrameNum(c.port, kClipFrames));
         EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
     }
+}
+
+TEST(Seek, OfTwentyOverlappingRequestsOnlyTheNewestIsShown) {
+    OpenClip c("h264.mp4");
+    FrameRecorder &recorder = FrameRecorder::instance();
+    struct Call {
+        DWORD frame = 0;
+        BOOL result = FALSE;
+        std::atomic<bool> done{false};
+        std::thread thread;
+    };
+    std::vector<std::unique_ptr<Call>> calls;
+    auto start = [&](DWORD frame) {
+        calls.push_back(std::make_unique<Call>());
+        Call *call = calls.back().get();
+        call->frame = frame;
+        call->thread = std::thread([call, port = c.port] {
+            call->result = PlayM4_SetCurrentFrameNum(port, call->frame);
+            call->done = true;
+        });
+    };
+    auto pending = [&] {
+        return std::count_if(calls.begin(), calls.end(), [](auto &call) { return !call->done; });
+    };
+    // The worker is held inside the callback of a first seek, so the twenty pile up behind it.
+    recorder.hold = true;
+    recorder.held = 0;
+    start(5);
+    bool held = waitFor([&] { return recorder.held > 0; });
+    for (DWORD i = 0; held && i < 20; ++i) {
+        start(10 + 7 * i);
+        // Each returns once a newer one has replaced it: one stays pending, the newest.
+        held = waitFor([&] { return pending() == 1; });
+    }
+    recorder.hold = false;
+    for (auto &call : calls) {
+        call->thread.join();
+    }
+    ASSERT_TRUE(held) << "requests wait for each other";
+    for (auto &call : calls) {
+        EXPECT_TRUE(call->result) << call->frame;
+    }
+    const LONG newest = static_cast<LONG>(calls.back()->frame);
+    std::vector<LONG> shown;
+    for (auto &f : recorder.take()) {
+        shown.push_back(f.number);
+    }
+    EXPECT_EQ((std::vector<LONG>{5, newest}), shown);
+    EXPECT_EQ(static_cast<DWORD>(newest), PlayM4_GetCurrentFrameNum(c.port));
 }
 
 TEST(Seek, ByTimeAndByFraction) {

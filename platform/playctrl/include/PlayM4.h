@@ -40,7 +40,11 @@ typedef struct FramePosition {
    - From inside the file-ref callback, OpenFile, CloseFile and FreePort of its own port fail
      with code 2.
    - Outside the callbacks, SetDisplayCallBack(port, NULL), CloseFile and FreePort return once a
-     running display callback of the port has returned; none starts afterwards. */
+     running display callback of the port has returned; none starts afterwards.
+   - SetPlayPos, SetPlayedTimeEx and SetCurrentFrameNum return once the frame asked for is shown.
+     A newer one on the same port, from another thread, overtakes them: it replaces one not yet
+     started and stops one still decoding, which then return success at once, their frame never
+     shown. Bad arguments still fail at once. */
 typedef void(CALLBACK *DisplayCallBack)(LONG port, char *data, LONG size, LONG width, LONG height,
                                         LONG stamp, LONG type, LONG reserved);
 typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD user);

@@ -12,6 +12,22 @@ namespace playctrl {
 namespace {
 // An idle worker ends after this long without playing or commands.
 constexpr auto kWorkerLinger = std::chrono::milliseconds(1000);
+
+// The error a caller is given for what `work` threw; a request overtaken goes on up.
+template <class Work> Error failureOf(Work &&work, Error unexpected) {
+    try {
+        work();
+    } catch (const Superseded &) {
+        throw;
+    } catch (const EngineError &e) {
+        return e.code;
+    } catch (const std::bad_alloc &) {
+        return kAllocMemory;
+    } catch (...) {
+        return unexpected;
+    }
+    return kNoError;
+}
 } // namespace
 
 Player::Player(LONG port) : port_(port) {}
@@ -274,15 +290,7 @@ void Player::runOnWorker(std::function<void()> work) {
     bool ran = false;
     std::function<void()> command = [&] {
         ran = true;
-        try {
-            work();
-        } catch (const EngineError &e) {
-            failure = e;
-        } catch (const std::bad_alloc &) {
-            failure = EngineError{kAllocMemory};
-        } catch (...) {
-            failure = EngineError{kOrderIncorrect};
-        }
+        failure.code = failureOf(work, kOrderIncorrect);
     };
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -304,11 +312,56 @@ void Player::runOnWorker(std::function<void()> work) {
     }
 }
 
+void Player::requestFrame(std::unique_lock<std::mutex> api, int number) {
+    PortWait wait(port_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (closeRequested_) {
+        throw EngineError{kOrderIncorrect};
+    }
+    ensureWorkerLocked();
+    const uint64_t request = ++newestRequest_;
+    requestedFrame_ = number;
+    wake_.notify_all();
+    // Newer requests may come in now; they overtake this one.
+    api.unlock();
+    wake_.wait(lock, [&] { return newestRequest_ != request || requestEnded_ == request; });
+    if (requestEnded_ == request && requestFailure_ != kNoError) {
+        throw EngineError{requestFailure_};
+    }
+}
+
+void Player::serveRequest(std::unique_lock<std::mutex> &lock) {
+    const int number = requestedFrame_;
+    const uint64_t request = newestRequest_;
+    requestedFrame_ = -1;
+    lock.unlock();
+    Error failure = kNoError;
+    bool overtaken = false;
+    try {
+        Positioner::Serving serving(positioner_, newestRequest_, request);
+        failure = failureOf([&] { showExact(number); }, kOrderIncorrect);
+    } catch (const Superseded &) {
+        overtaken = true;
+    }
+    lock.lock();
+    if (!overtaken) {
+        requestEnded_ = request;
+        requestFailure_ = failure;
+    }
+    wake_.notify_all();
+}
+
 void Player::workerMain() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         workerThread_ = GetCurrentThreadId();
         workerLoop(lock);
+        // A request it leaves behind fails as a command would.
+        if (requestedFrame_ >= 0) {
+            requestedFrame_ = -1;
+            requestEnded_ = newestRequest_;
+            requestFailure_ = kOrderIncorrect;
+        }
         workerThread_ = 0;
         workerRunning_ = false;
         wake_.notify_all();
@@ -327,6 +380,11 @@ void Player::workerMain() {
 void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
     auto busy = std::chrono::steady_clock::now();
     while (!quit_ && !closeRequested_) {
+        if (requestedFrame_ >= 0) {
+            serveRequest(lock);
+            busy = std::chrono::steady_clock::now();
+            continue;
+        }
         if (command_ && !commandDone_) {
             std::function<void()> command = std::move(command_);
             command_ = nullptr;
@@ -340,7 +398,7 @@ void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
         }
         if (mode_ != Mode::Playing) {
             if (wake_.wait_until(lock, busy + kWorkerLinger) == std::cv_status::timeout &&
-                !command_ && mode_ != Mode::Playing) {
+                !command_ && requestedFrame_ < 0 && mode_ != Mode::Playing) {
                 return;
             }
             continue;
@@ -628,7 +686,7 @@ void Player::setPlayPos(float position) {
     }
     int64_t ms = static_cast<int64_t>(static_cast<double>(position) * durationMs());
     int frame = std::min(frameAtMs(ms), index_.count() - 1);
-    runOnWorker([&] { showExact(frame); });
+    requestFrame(std::move(api), frame);
 }
 
 float Player::playPos() {
@@ -665,7 +723,7 @@ void Player::setPlayedTimeMs(DWORD ms) {
         throw EngineError{kParameterInvalid};
     }
     int frame = frameAtMs(ms);
-    runOnWorker([&] { showExact(frame); });
+    requestFrame(std::move(api), frame);
 }
 
 DWORD Player::totalFrames() {
@@ -687,7 +745,7 @@ void Player::setCurrentFrame(DWORD frame) {
     if (frame >= static_cast<DWORD>(index_.count())) {
         throw EngineError{kParameterInvalid};
     }
-    runOnWorker([&] { showExact(static_cast<int>(frame)); });
+    requestFrame(std::move(api), static_cast<int>(frame));
 }
 
 void Player::pictureSize(LONG *width, LONG *height) {

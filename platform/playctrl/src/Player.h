@@ -2,7 +2,9 @@
 // shows frames. The clock, the cache of decoded frames and positioning are classes of their own.
 //
 // Threads: API calls arrive on any thread and are serialised by apiMutex_; everything that
-// touches the decoder or the frames runs on the worker, handed over as a command. The worker
+// touches the decoder or the frames runs on the worker, handed over as a command. Positioning
+// is a request instead, posted under apiMutex_ and awaited without it: the newest replaces one
+// not yet started and stops one in progress, whose callers return at once. The worker
 // runs only while there is something to do: it ends after a while without playing or commands
 // and starts again on demand, so an idle port holds no thread (and no reference to the module).
 // Queries do not take apiMutex_: fileMutex_ keeps the file's index and stream while they read.
@@ -109,6 +111,9 @@ class Player : public std::enable_shared_from_this<Player> {
     // Holds the file's index and stream for a query; throws when no file is open.
     std::unique_lock<std::mutex> readFile();
     void runOnWorker(std::function<void()> work);
+    // Shows frame `number` as the newest positioning request; releases `api` while it waits.
+    void requestFrame(std::unique_lock<std::mutex> api, int number);
+    void serveRequest(std::unique_lock<std::mutex> &lock);
     void ensureWorkerLocked();
     void stopWorker();
     void workerMain();
@@ -142,6 +147,10 @@ class Player : public std::enable_shared_from_this<Player> {
     std::condition_variable wake_;
     std::function<void()> command_;
     bool commandDone_ = false;
+    int requestedFrame_ = -1;                // the positioning request not yet started, or -1
+    uint64_t requestEnded_ = 0;              // the newest request shown or failed
+    Error requestFailure_ = kNoError;        // how requestEnded_ ended
+    std::atomic<uint64_t> newestRequest_{0}; // changed under mutex_, read by the Positioner
     bool quit_ = false;
     bool workerRunning_ = false; // the worker is in its loop; it may go on to end afterwards
     bool releaseRequested_ = false;

@@ -42,8 +42,15 @@ DecodedFrame Positioner::forwardTo(int number) {
         if (frame.number >= keepFrom) {
             cache_.keep(frame);
         }
+        stopIfSuperseded();
     }
     return frame;
+}
+
+void Positioner::stopIfSuperseded() const {
+    if (newest_ && newest_->load() != request_) {
+        throw Superseded{};
+    }
 }
 
 DecodedFrame Positioner::backTo(int number) {
@@ -66,6 +73,7 @@ DecodedFrame Positioner::backTo(int number) {
 DecodedFrame Positioner::fromKeyFrame(int number) {
     int target = number;
     for (int attempt = 0; attempt < 3; ++attempt) {
+        stopIfSuperseded();
         decoder_.seekBefore(target, index_);
         DecodedFrame frame = decoder_.next(&index_);
         if (frame && frame.number <= number) {

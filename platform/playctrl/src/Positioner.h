@@ -1,5 +1,6 @@
 // Brings the decoder to an exact frame: from where it stands when the frame is just ahead,
 // otherwise from the key frame before it, keeping what it decodes on the way in the cache.
+// A positioning serving a request gives up as soon as a newer request is there.
 // Worker-only.
 #ifndef KESTRAVA_PLAYCTRL_POSITIONER_H
 #define KESTRAVA_PLAYCTRL_POSITIONER_H
@@ -8,7 +9,13 @@
 #include "FrameIndex.h"
 #include "VideoDecoder.h"
 
+#include <atomic>
+#include <cstdint>
+
 namespace playctrl {
+
+// Thrown when a newer request has made the positioning in progress pointless.
+struct Superseded {};
 
 class Positioner {
   public:
@@ -20,12 +27,32 @@ class Positioner {
     // Frame `number` for a step back: the frames before it land in the cache as well.
     DecodedFrame backTo(int number);
 
+    // While one lives, positioning throws Superseded at the next picture once `newest` has
+    // moved past `request`.
+    class Serving {
+      public:
+        Serving(Positioner &positioner, const std::atomic<uint64_t> &newest, uint64_t request)
+            : positioner_(positioner) {
+            positioner_.newest_ = &newest;
+            positioner_.request_ = request;
+        }
+        ~Serving() { positioner_.newest_ = nullptr; }
+        Serving(const Serving &) = delete;
+        Serving &operator=(const Serving &) = delete;
+
+      private:
+        Positioner &positioner_;
+    };
+
   private:
     DecodedFrame fromKeyFrame(int number);
+    void stopIfSuperseded() const;
 
     VideoDecoder &decoder_;
     FrameIndex &index_;
     FrameCache &cache_;
+    const std::atomic<uint64_t> *newest_ = nullptr;
+    uint64_t request_ = 0;
 };
 
 } // namespace playctrl
