@@ -1,6 +1,7 @@
 // Engine benchmarks on one clip, each a ratio of two figures taken in the same run.
-// Usage: bench_engine CLIP [NATIVE_DECODE_MS]
+// Usage: bench_engine CLIP [NATIVE_DECODE_MS [NATIVE_REALTIME_CPU_MS]]
 //   NATIVE_DECODE_MS: the native `ffmpeg -f null` decode time of CLIP, measured just before.
+//   NATIVE_REALTIME_CPU_MS: the CPU time of the tool decoding CLIP at its real pace (`-re`).
 #include "PlayM4.h"
 
 #include <windows.h>
@@ -117,6 +118,17 @@ double scrub(LONG port, DWORD total, std::mt19937 &random, DWORD gapMs) {
     return returned - made;
 }
 
+double processCpuMs() {
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    auto ms = [](const FILETIME &t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -126,6 +138,7 @@ int main(int argc, char **argv) {
     }
     const char *clip = argv[1];
     const double nativeMs = argc > 2 ? std::atof(argv[2]) : 0.0;
+    const double nativeCpuMs = argc > 3 ? std::atof(argv[3]) : 0.0;
 
     // 1. Decoding every frame through the engine, no window and no callback.
     LONG port = openClip(clip);
@@ -217,6 +230,22 @@ int main(int argc, char **argv) {
     std::printf("ten steps back inside a group: %.1f ms; ten seeks: %.1f ms; ratio %.1fx "
                 "(target >= 5x)\n",
                 stepMs / rounds, seekMs / rounds, seekMs / stepMs);
+
+    // 6. The CPU of playing the whole clip at 1x, no window, vs the tool's at the same pace.
+    if (nativeCpuMs > 0) {
+        PlayM4_Stop(port);
+        const double cpuStart = processCpuMs();
+        start = nowMs();
+        PlayM4_Play(port, nullptr);
+        while (PlayM4_GetPlayPos(port) < 1.0f && nowMs() - start < 4.0 * total * 40) {
+            Sleep(20);
+        }
+        const double playMs = nowMs() - start, cpuMs = processCpuMs() - cpuStart;
+        std::printf("playing at 1x: %.0f%% of one core over %.1f s; the tool at its real pace: "
+                    "%.0f%%; ratio %.2f\n",
+                    100.0 * cpuMs / playMs, playMs / 1000.0, 100.0 * nativeCpuMs / (total * 40.0),
+                    cpuMs / nativeCpuMs);
+    }
     PlayM4_FreePort(port);
     return 0;
 }

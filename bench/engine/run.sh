@@ -21,7 +21,10 @@ for _ in 1 2 3; do
   t=$(((e - s) / 1000000))
   if [ -z "$native" ] || [ "$t" -lt "$native" ]; then native=$t; fi
 done
-"$build/wine-run.sh" "$build/bin/bench_engine.exe" "Z:$clip" "$native"
+# CPU of the tool decoding the clip at its real pace, user and system, in milliseconds.
+realtime=$({ TIMEFORMAT='%3U %3S'; time ffmpeg -nostdin -hide_banner -loglevel error -re \
+  -i "$clip" -f null - ; } 2>&1 | awk '{ printf "%d", ($1 + $2) * 1000 }')
+"$build/wine-run.sh" "$build/bin/bench_engine.exe" "Z:$clip" "$native" "$realtime"
 # The positioning figures again on HEVC, also with a key frame every 50 frames.
 hevc="$media/bench-1080p-hevc.mkv"
 if [ ! -s "$hevc" ]; then
