@@ -34,10 +34,14 @@ DecodedFrame Positioner::forwardTo(int number) {
     }
     // Of the pictures before the target only those it depends on are decoded; the ones
     // decoded are kept, so stepping back from it costs less.
-    cache_.clear();
+    const int64_t pts = number < index_.count() ? index_.at(number).pts : AV_NOPTS_VALUE;
+    const bool onward = goesOnTo(number, pts);
+    if (!onward) {
+        cache_.clear();
+    }
     const int keepFrom = cache_.keepFrom(number);
-    WantedFrom wanted(decoder_, number < index_.count() ? index_.at(number).pts : AV_NOPTS_VALUE);
-    DecodedFrame frame = fromKeyFrame(number);
+    WantedFrom wanted(decoder_, pts);
+    DecodedFrame frame = onward ? decoder_.next(&index_) : fromKeyFrame(number);
     for (; frame && frame.number < number; frame = decoder_.next(&index_)) {
         if (frame.number >= keepFrom) {
             cache_.keep(frame);
@@ -45,6 +49,14 @@ DecodedFrame Positioner::forwardTo(int number) {
         stopIfSuperseded();
     }
     return frame;
+}
+
+// A target later in the group the decoder is in costs less from where it stands than from the
+// key frame: a drag along the timeline mostly moves on a few frames.
+bool Positioner::goesOnTo(int number, int64_t pts) const {
+    const int last = decoder_.lastNumber();
+    return last >= 0 && last < number && index_.keyAtOrBefore(number) <= last &&
+           decoder_.continuesWith(index_) && pts != AV_NOPTS_VALUE && decoder_.keepsAllFrom(pts);
 }
 
 void Positioner::stopIfSuperseded() const {

@@ -46,6 +46,7 @@ class Positioner {
 
   private:
     DecodedFrame fromKeyFrame(int number);
+    bool goesOnTo(int number, int64_t pts) const;
     void stopIfSuperseded() const;
 
     VideoDecoder &decoder_;

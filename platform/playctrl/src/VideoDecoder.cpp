@@ -16,6 +16,7 @@ void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *ab
     // A file played to its end before leaves the decoder drained.
     drained_ = false;
     lastNumber_ = -1;
+    skippedUpTo_ = INT64_MIN;
     fmt_ = openInput(utf8Path, abort);
     stream_ = bestStream(fmt_.get(), AVMEDIA_TYPE_VIDEO);
     if (stream_ < 0) {
@@ -140,6 +141,11 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
             // Read by the decoder per packet, frame threads included.
             codec_->skip_frame =
                 skipNonReference_ || unwanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            if (skipNonReference_ || unwanted) {
+                skippedUpTo_ = packet_->pts == AV_NOPTS_VALUE
+                                   ? INT64_MAX
+                                   : std::max(skippedUpTo_, packet_->pts);
+            }
             rc = avcodec_send_packet(codec_.get(), packet_.get());
         }
         av_packet_unref(packet_.get());
@@ -170,6 +176,7 @@ void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
     avcodec_flush_buffers(codec_.get());
     drained_ = false;
     unstamped_ = false;
+    skippedUpTo_ = INT64_MIN;
     lastNumber_ = key - 1;
 }
 
@@ -199,6 +206,7 @@ void VideoDecoder::restart() {
     avcodec_flush_buffers(codec_.get());
     drained_ = false;
     unstamped_ = false;
+    skippedUpTo_ = INT64_MIN;
     lastNumber_ = -1;
 }
 

@@ -48,6 +48,9 @@ class VideoDecoder {
     bool continuesWith(const FrameIndex &index) const {
         return !(unstamped_ && index.timedByOrder());
     }
+    // Whether every picture shown at or after `pts` can still come out: none of them was left
+    // out since the last seek.
+    bool keepsAllFrom(int64_t pts) const { return skippedUpTo_ < pts; }
 
     // Playback leaves out pictures nothing refers to.
     void setSkipNonReference(bool skip);
@@ -69,6 +72,7 @@ class VideoDecoder {
     bool unstamped_ = false; // packets were sent without the index since the last seek
     bool skipNonReference_ = false;
     int64_t wantedFrom_ = AV_NOPTS_VALUE;
+    int64_t skippedUpTo_ = INT64_MIN; // the latest picture that may have been left out
 };
 
 } // namespace playctrl
