@@ -43,8 +43,17 @@ inline bool waitFor(const std::function<bool()> &done, DWORD ms = 10000) {
     return true;
 }
 
+// Milliseconds on the performance counter.
+inline double nowMs() {
+    LARGE_INTEGER frequency, t;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&t);
+    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 struct ShownFrame {
     LONG port, size, width, height, stamp, type, number;
+    double at; // nowMs() when the callback began
 };
 
 // Records every display callback; one process-wide instance, as the callback has no context.
@@ -56,6 +65,7 @@ class FrameRecorder {
     }
     static void CALLBACK onFrame(LONG port, char *data, LONG size, LONG width, LONG height,
                                  LONG stamp, LONG type, LONG number) {
+        const double at = nowMs();
         FrameRecorder &r = instance();
         if (r.delayMs) {
             Sleep(r.delayMs);
@@ -72,7 +82,7 @@ class FrameRecorder {
             sum = static_cast<char>(sum + data[i]);
         }
         std::lock_guard<std::mutex> lock(r.mutex);
-        r.frames.push_back({port, size, width, height, stamp, type, number});
+        r.frames.push_back({port, size, width, height, stamp, type, number, at});
         r.lastPicture.assign(data, data + size);
     }
     std::vector<ShownFrame> take() {
@@ -97,7 +107,7 @@ class FrameRecorder {
     std::mutex mutex;
     std::vector<ShownFrame> frames;
     std::vector<char> lastPicture;
-    DWORD delayMs = 0;
+    std::atomic<DWORD> delayMs{0}; // how long each callback takes
     // While set, each callback waits on entry; `held` counts those that did.
     std::atomic<bool> hold{false};
     std::atomic<int> held{0};
@@ -108,6 +118,7 @@ class OpenClip {
   public:
     explicit OpenClip(const char *clip, bool withCallback = true) {
         FrameRecorder::instance().clear();
+        FrameRecorder::instance().delayMs = 0;
         EXPECT_TRUE(PlayM4_GetPort(&port));
         std::string path = media(clip);
         EXPECT_TRUE(PlayM4_SetFileRefCallBack(port, &OpenClip::indexed, 0));

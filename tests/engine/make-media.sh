@@ -87,6 +87,14 @@ done
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4
 
+# An hour of tiny pictures (ten seconds encoded once, then copied), whose index takes a while.
+if [ ! -s long.mp4 ]; then
+  ff -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 250 -pix_fmt yuv420p -c:v libx264 \
+    -preset veryfast -g 250 -bf 2 -b:v 20k long-part.mp4
+  ff -stream_loop 359 -i long-part.mp4 -c copy long.mp4
+  rm -f long-part.mp4
+fi
+
 # A dozen tiny frames, for tests that open and close a file thousands of times.
 [ -s tiny.mp4 ] || ff -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 12 -pix_fmt yuv420p \
   -c:v libx264 -preset veryfast -g 4 -bf 2 tiny.mp4

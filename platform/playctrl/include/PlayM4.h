@@ -45,6 +45,19 @@ typedef struct FramePosition {
      A newer one on the same port, from another thread, overtakes them: it replaces one not yet
      started and stops one still decoding, which then return success at once, their frame never
      shown. Bad arguments still fail at once. */
+/* Playback keeps to its clock.
+   - A frame is shown when its time comes. One that comes more than a frame interval late (in
+     real time as well when playing faster than normal, and never less than 20 ms, the timer's
+     own jitter) is skipped: it is neither drawn nor handed to the display callback. While
+     playback is behind, pictures that nothing refers to are not decoded at all, and once the
+     clock has passed a key frame ahead, playback goes on from that key frame. So a display
+     callback or a decoder slower than the frame rate never puts the picture behind the clock
+     and the sound. A port that has shown nothing for 100 ms shows the next frame it decodes,
+     however late; the last frame of the file is always shown. At normal speed, on a machine
+     that keeps up, no frame is skipped.
+   - GetCurrentFrameNum, GetPlayedTime, GetPlayedTimeEx and GetPlayPos give the frame shown.
+   - Play starts at once after OpenFile: the first frames play while the file is still being
+     indexed. Calls that need the index (totals, positioning, key frames) wait for it. */
 typedef void(CALLBACK *DisplayCallBack)(LONG port, char *data, LONG size, LONG width, LONG height,
                                         LONG stamp, LONG type, LONG reserved);
 typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD user);

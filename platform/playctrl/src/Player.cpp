@@ -6,12 +6,16 @@
 #include "Snapshot.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace playctrl {
 
 namespace {
 // An idle worker ends after this long without playing or commands.
 constexpr auto kWorkerLinger = std::chrono::milliseconds(1000);
+// Playback that is behind the clock still shows a late frame when it has shown none for this
+// long.
+constexpr auto kLongestBlank = std::chrono::milliseconds(100);
 
 // The error a caller is given for what `work` threw; a request overtaken goes on up.
 template <class Work> Error failureOf(Work &&work, Error unexpected) {
@@ -148,6 +152,7 @@ void Player::open(const char *path) {
     current_ = std::move(shown);
     pending_ = std::move(first);
     shown_ = false;
+    skippedThrough_ = -1;
     endPosted_ = false;
     currentNumber_ = 0;
     currentMs_ = 0;
@@ -424,15 +429,15 @@ void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
     }
 }
 
-// One round of playback: make sure the next frame is decoded, wait for its time, show it.
+// One round of playback: make sure the next frame is decoded, wait for its time, show it. A
+// frame the clock has passed by more than a frame interval is not shown, so that what is shown
+// keeps up with the clock (and the sound) when decoding or the display callback is slower.
 void Player::playStep(std::unique_lock<std::mutex> &lock) {
-    int want = nextToShow();
+    int want = nextToPlay();
     // Skipped non-reference frames leave gaps, so a later frame than wanted is fine.
     if (!pending_ || pending_.number < want) {
         lock.unlock();
-        bool skip = skipNonReference_;
-        decoder_.setSkipNonReference(skip);
-        DecodedFrame next = obtain(want);
+        DecodedFrame next = decodeToPlay(want);
         lock.lock();
         if (!next) {
             setModeLocked(Mode::Ended);
@@ -450,6 +455,11 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
         wake_.wait_until(lock, due);
         return;
     }
+    if (tooLate(pending_)) {
+        skippedThrough_ = pending_.number;
+        pending_ = {};
+        return;
+    }
     DecodedFrame frame = std::move(pending_);
     lock.unlock();
     if (clock_.runsAtNormalSpeed()) {
@@ -461,6 +471,69 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
 
 int Player::nextToShow() const {
     return shown_ ? currentNumber_.load() + 1 : currentNumber_.load();
+}
+
+int Player::nextToPlay() const {
+    return std::max(nextToShow(), skippedThrough_ + 1);
+}
+
+bool Player::tooLate(const DecodedFrame &frame) {
+    if (frame.ms >= clock_.lateBefore(decoder_.frameDurationMs())) {
+        return false;
+    }
+    // The last frame is shown however late: playback ends on it.
+    if (index_.isReady() && frame.number >= index_.count() - 1) {
+        return false;
+    }
+    // Where decoding alone cannot keep up, showing what it manages costs little and gains
+    // a picture now and then.
+    return std::chrono::steady_clock::now() - shownAt_ < kLongestBlank;
+}
+
+namespace {
+// Leaves out, while playback decodes, the non-reference pictures it would not show.
+class PassedOver {
+  public:
+    PassedOver(VideoDecoder &decoder, int64_t pts) : decoder_(decoder) {
+        decoder_.skipUnwantedBefore(pts);
+    }
+    ~PassedOver() { decoder_.skipUnwantedBefore(AV_NOPTS_VALUE); }
+    PassedOver(const PassedOver &) = delete;
+    PassedOver &operator=(const PassedOver &) = delete;
+
+  private:
+    VideoDecoder &decoder_;
+};
+} // namespace
+
+DecodedFrame Player::decodeToPlay(int number) {
+    if (!index_.isReady()) {
+        // Until the index is complete the decoder goes on from where it stands and counts the
+        // frames itself, so that a long file plays at once; frames it would number wrongly
+        // without the index (left-out pictures) are all decoded.
+        decoder_.setSkipNonReference(false);
+        if (decoder_.lastNumber() + 1 == number) {
+            return decoder_.next(nullptr);
+        }
+        return obtain(number); // elsewhere: waits for the index
+    }
+    decoder_.setSkipNonReference(skipNonReference_);
+    const int64_t lateBefore = clock_.lateBefore(decoder_.frameDurationMs());
+    if (lateBefore == INT64_MIN) {
+        return obtain(number);
+    }
+    const int64_t first = index_.firstPts();
+    const int64_t lastLatePts = decoder_.fromMs(lateBefore - 1, first);
+    // Once every frame before the key frame at the clock is late, playback goes on from that
+    // key frame instead of decoding them.
+    int key = index_.keyAtOrBefore(
+        index_.lastFrameAtOrBefore(decoder_.fromMs(clock_.now(currentMs_), first)));
+    if (key > number && key - 1 <= index_.lastFrameAtOrBefore(lastLatePts)) {
+        number = key;
+    }
+    // Late pictures that nothing refers to are not decoded at all.
+    PassedOver passed(decoder_, lastLatePts + 1);
+    return obtain(number);
 }
 
 DecodedFrame Player::obtain(int number) {
@@ -483,6 +556,7 @@ DecodedFrame Player::obtainBackward(int number) {
 }
 
 void Player::present(DecodedFrame frame) {
+    skippedThrough_ = -1;
     cache_.remember(frame);
     current_ = std::move(frame);
     shown_ = true;
@@ -499,6 +573,7 @@ void Player::present(DecodedFrame frame) {
                              static_cast<LONG>(current_.ms), kPixelFormatYuv420, current_.number);
         }
     }
+    shownAt_ = std::chrono::steady_clock::now();
 }
 
 // Stops playback where it stands and tells the host why; never the end of the file.
@@ -590,6 +665,7 @@ void Player::rewindLocked() {
         pending_ = {};
     }
     shown_ = false;
+    skippedThrough_ = -1;
     currentNumber_ = 0;
     currentMs_ = 0;
     endPosted_ = false;

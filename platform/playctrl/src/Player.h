@@ -8,6 +8,7 @@
 // runs only while there is something to do: it ends after a while without playing or commands
 // and starts again on demand, so an idle port holds no thread (and no reference to the module).
 // Queries do not take apiMutex_: fileMutex_ keeps the file's index and stream while they read.
+// Playback keeps to the clock: a frame that comes too late is skipped, not shown (playStep).
 // Lock order: apiMutex_, then callbackMutex_, then fileMutex_, then mutex_, then the clock's.
 // The worker holds callbackMutex_ for the whole of a display callback and never holds mutex_
 // while calling out. The engine's own threads never block on a lock held by a thread that waits
@@ -28,6 +29,7 @@
 #include "PlayM4.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -132,6 +134,10 @@ class Player : public std::enable_shared_from_this<Player> {
     void present(DecodedFrame frame);
     void showExact(int number);
     int nextToShow() const;
+    // Playback goes on after the frames it skipped as well.
+    int nextToPlay() const;
+    bool tooLate(const DecodedFrame &frame);
+    DecodedFrame decodeToPlay(int number);
     int frameAtMs(int64_t ms);
     int64_t durationMs();
 
@@ -181,6 +187,8 @@ class Player : public std::enable_shared_from_this<Player> {
     DecodedFrame current_; // frame on screen (or the first frame before anything is shown)
     DecodedFrame pending_; // decoded, not yet shown
     bool shown_ = false;
+    int skippedThrough_ = -1; // the last frame playback skipped since one was shown
+    std::chrono::steady_clock::time_point shownAt_; // when the last frame was shown
     bool endPosted_ = false;
     FrameCache cache_;
     Positioner positioner_{decoder_, index_, cache_};

@@ -1,11 +1,16 @@
 #include "PresentationClock.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace playctrl {
 
 namespace {
 constexpr int kSlowestLevel = -4, kFastestLevel = 4;
+// Wall time by which a wait may overrun on its own: Windows' timer tick is 15.6 ms. No frame
+// is late for less.
+constexpr int kJitterMs = 20;
 
 double speedOf(int level) {
     return std::ldexp(1.0, level);
@@ -66,6 +71,18 @@ int64_t PresentationClock::nowLocked(int64_t shownMs) const {
 int64_t PresentationClock::now(int64_t shownMs) {
     std::lock_guard<std::mutex> lock(lock_);
     return nowLocked(shownMs);
+}
+
+int64_t PresentationClock::lateBefore(int64_t intervalMs) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!running_ || resync_) {
+        return INT64_MIN;
+    }
+    // Faster than normal the interval counts in wall time: a frame is skipped only once it is
+    // a whole frame interval late to the eye.
+    const double speed = std::max(1.0, speedOf(speedLevel_));
+    const double slack = std::max<double>(intervalMs, kJitterMs) * speed;
+    return nowLocked(0) - static_cast<int64_t>(slack);
 }
 
 bool PresentationClock::runsAtNormalSpeed() {

@@ -32,6 +32,10 @@ class PresentationClock {
     // Media time now; `shownMs`, the frame on screen, while the clock stands or waits for
     // its anchor.
     int64_t now(int64_t shownMs);
+    // Frames before this media time are late: the clock has passed them by more than one frame
+    // interval, `intervalMs`, both in media time and in wall time, and by more than the
+    // timer's jitter. INT64_MIN while the clock stands or waits for its anchor.
+    int64_t lateBefore(int64_t intervalMs);
     bool runsAtNormalSpeed();
 
     // One speed step, keeping the media time of this instant; false at the limit.
