@@ -19,7 +19,7 @@ std::atomic<long> badFrames{0};
 std::atomic<long> seenWidth{0}, seenHeight{0};
 
 // The analysis function the component calls for every displayed frame.
-void CALLBACK analyse(char *data, long size, long width, long height, long, long) {
+void CALLBACK analyse(char *data, long size, long width, long height, LONG_PTR, long) {
     ++framesDelivered;
     if (!data || width <= 0 || height <= 0 || size != width * height * 3 / 2) {
         ++badFrames;
@@ -116,8 +116,7 @@ int main(int argc, char **argv) {
     DWORD playMs = 0;
     if (interfaces) {
         demo::DemoWindow window(640, 360);
-        check(extend->SetAnalyzeCallBack(static_cast<long>(reinterpret_cast<intptr_t>(&analyse)), 0,
-                                         0),
+        check(extend->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&analyse), 0, 0),
               "SetAnalyzeCallBack");
         Bstr path(clip);
         if (check(player->OpenFile(path,

@@ -261,7 +261,7 @@ void AnalysisRegistry::dispatchFrame(LONG port, char *data, LONG size, LONG widt
     }
 }
 
-void AnalysisSubscriber::setCallback(AnalysisCallback newCallback, LONG newUserData,
+void AnalysisSubscriber::setCallback(AnalysisCallback newCallback, LONG_PTR newUserData,
                                      LONG newReversed) noexcept {
     unsigned version = version_.load(std::memory_order_relaxed);
     for (unsigned round = 0;; backOff(round)) {

@@ -7,9 +7,10 @@
 
 #include <atomic>
 
-// The host's analysis function: frame data, size, width, height, userData, reversed.
+// The host's analysis function: frame data, size, width, height, userData, reversed. userData
+// is pointer-sized: 64-bit hosts pass addresses in it.
 typedef void(CALLBACK *AnalysisCallback)(char *data, LONG size, LONG width, LONG height,
-                                         LONG userData, LONG reversed);
+                                         LONG_PTR userData, LONG reversed);
 
 class AnalysisSubscriber {
   public:
@@ -20,7 +21,7 @@ class AnalysisSubscriber {
 
     // Replaces the three values as one set, from any thread, without a lock: it waits at most
     // for another thread's replacement, never for a host function.
-    void setCallback(AnalysisCallback newCallback, LONG newUserData, LONG newReversed) noexcept;
+    void setCallback(AnalysisCallback newCallback, LONG_PTR newUserData, LONG newReversed) noexcept;
 
     // Runs on an SDK thread. Touches nothing of this record once the host function is called:
     // the host may destroy its object from inside.
@@ -31,7 +32,8 @@ class AnalysisSubscriber {
             return; // not this object's frame, or no port of its own
         }
         AnalysisCallback host;
-        LONG hostUserData, hostReversed;
+        LONG_PTR hostUserData;
+        LONG hostReversed;
         readCallback(host, hostUserData, hostReversed);
         if (host) {
             host(data, size, width, height, hostUserData, hostReversed);
@@ -42,7 +44,7 @@ class AnalysisSubscriber {
     std::atomic<LONG> port{-1};
 
   private:
-    void readCallback(AnalysisCallback &host, LONG &hostUserData, LONG &hostReversed) const {
+    void readCallback(AnalysisCallback &host, LONG_PTR &hostUserData, LONG &hostReversed) const {
         for (unsigned attempt = 1;; ++attempt) {
             const unsigned before = version_.load(std::memory_order_acquire);
             host = callback_.load(std::memory_order_relaxed);
@@ -64,7 +66,7 @@ class AnalysisSubscriber {
     // read all three values between two equal even counts.
     std::atomic<unsigned> version_{0};
     std::atomic<AnalysisCallback> callback_{nullptr};
-    std::atomic<LONG> userData_{0};
+    std::atomic<LONG_PTR> userData_{0};
     std::atomic<LONG> reversed_{0};
 };
 

@@ -21,7 +21,7 @@ KestravaCOM::~KestravaCOM() {
     }
 }
 
-void CALLBACK KestravaCOM::OnFileRefDone(DWORD, DWORD) {}
+void CALLBACK KestravaCOM::OnFileRefDone(DWORD, DWORD_PTR) {}
 
 void KestravaCOM::ThrowBFrames(DWORD count) noexcept {
     SdkThrowBFrameNum(port, count);
@@ -62,8 +62,7 @@ HRESULT KestravaCOM::Convert(BSTR, BSTR, LONG) {
     return S_OK;
 }
 
-HRESULT KestravaCOM::SetAnalyzeCallBack(LONG pCallback, LONG userdata, LONG reversedValue) {
-    setCallback(reinterpret_cast<AnalysisCallback>(static_cast<LONG_PTR>(pCallback)), userdata,
-                reversedValue);
+HRESULT KestravaCOM::SetAnalyzeCallBack(LONG_PTR pCallback, LONG_PTR userdata, LONG reversedValue) {
+    setCallback(reinterpret_cast<AnalysisCallback>(pCallback), userdata, reversedValue);
     return S_OK;
 }

@@ -65,7 +65,8 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     STDMETHODIMP Convert(BSTR srcPath, BSTR dstPath, LONG nConvertType) override;
 
     // IExtendHalvet
-    STDMETHODIMP SetAnalyzeCallBack(LONG pCallback, LONG userdata, LONG reversedValue) override;
+    STDMETHODIMP SetAnalyzeCallBack(LONG_PTR pCallback, LONG_PTR userdata,
+                                    LONG reversedValue) override;
 
     // IFileInfo
     STDMETHODIMP get_TotalTime(LONG *pVal) override;
@@ -85,7 +86,7 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     STDMETHODIMP IFrameBackward() override;
 
     // The file-index callback handed to the SDK; it has nothing to do.
-    static void CALLBACK OnFileRefDone(DWORD port, DWORD user);
+    static void CALLBACK OnFileRefDone(DWORD port, DWORD_PTR user);
 
   protected:
     // The client's thread alone touches these (apartment model); no lock.

@@ -63,9 +63,8 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
         }
         renderWindow = hWnd;
         SdkSetFileEndMsg(port, windowHandle(renderWindow), kFileEndMessage);
-        SdkSetFileRefCallBack(
-            port, &KestravaCOM::OnFileRefDone,
-            static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(static_cast<IBaseFilePlay *>(this))));
+        SdkSetFileRefCallBack(port, &KestravaCOM::OnFileRefDone,
+                              reinterpret_cast<DWORD_PTR>(static_cast<IBaseFilePlay *>(this)));
         SdkSetDisplayCallBack(port, &onDisplayFrame);
         if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {
             registry->add(this);

@@ -47,7 +47,7 @@ int SdkSetFileEndMsg(LONG port, HWND window, UINT message) noexcept {
     return checked(PlayM4_SetFileEndMsg(port, window, message), port, "PlayM4_SetFileEndMsg:");
 }
 
-int SdkSetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user) noexcept {
+int SdkSetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD_PTR user) noexcept {
     return checked(PlayM4_SetFileRefCallBack(port, callback, user), port,
                    "PlayM4_SetFileRefCallBack:");
 }

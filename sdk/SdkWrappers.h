@@ -11,7 +11,7 @@ int SdkFreePort(LONG port) noexcept;
 int SdkOpenFile(LONG port, const char *path) noexcept;
 int SdkCloseFile(LONG port) noexcept;
 int SdkSetFileEndMsg(LONG port, HWND window, UINT message) noexcept;
-int SdkSetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user) noexcept;
+int SdkSetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD_PTR user) noexcept;
 int SdkSetDisplayCallBack(LONG port, DisplayCallBack callback) noexcept;
 int SdkPlay(LONG port, HWND window) noexcept;
 int SdkPause(LONG port, DWORD pause) noexcept;

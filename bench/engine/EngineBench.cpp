@@ -28,7 +28,7 @@ double nowMs() {
 }
 
 volatile LONG indexed = 0;
-void CALLBACK onIndexed(DWORD, DWORD) {
+void CALLBACK onIndexed(DWORD, DWORD_PTR) {
     indexed = 1;
 }
 

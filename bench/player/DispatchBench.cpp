@@ -11,7 +11,7 @@
 namespace {
 
 volatile LONG delivered = 0;
-void CALLBACK host(char *, LONG size, LONG, LONG, LONG, LONG) {
+void CALLBACK host(char *, LONG size, LONG, LONG, LONG_PTR, LONG) {
     delivered = delivered + size;
 }
 

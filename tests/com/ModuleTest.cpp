@@ -356,7 +356,7 @@ namespace {
 IBaseFilePlay *releasedInside = nullptr;
 Server *releasingServer = nullptr;
 HRESULT unloadInsideFrame = E_FAIL;
-void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     if (IBaseFilePlay *player = releasedInside) {
         releasedInside = nullptr;
         player->Release();
@@ -378,8 +378,8 @@ TEST_F(Module, LastReleaseInsideTheAnalysisFunctionLetsTheModuleGoAfterTheFrame)
     ASSERT_EQ(S_OK, player->OpenFile(path, 0));
     SysFreeString(path);
     ASSERT_EQ(S_OK, player->Play());
-    ASSERT_EQ(S_OK, extension->SetAnalyzeCallBack(
-                        static_cast<LONG>(reinterpret_cast<LONG_PTR>(&releasingHost)), 0, 0));
+    ASSERT_EQ(S_OK,
+              extension->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&releasingHost), 0, 0));
     extension.reset();
     releasingServer = &server;
     releasedInside = player;

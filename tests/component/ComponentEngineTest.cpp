@@ -48,8 +48,8 @@ LONGLONG fileSize(const std::string &path) {
     return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-LONG address(AnalysisCallback callback) {
-    return static_cast<LONG>(reinterpret_cast<LONG_PTR>(callback));
+LONG_PTR address(AnalysisCallback callback) {
+    return reinterpret_cast<LONG_PTR>(callback);
 }
 
 } // namespace
@@ -96,7 +96,7 @@ const Reentry *reentry = nullptr;
 std::atomic<bool> started{false}, acted{false};
 std::atomic<int> calls[2], callsAfterAct[2];
 
-void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG userData, LONG) {
+void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) {
     ++calls[userData];
     if (acted) {
         ++callsAfterAct[userData];
@@ -180,7 +180,7 @@ namespace {
 
 // The analysis function releases the host's last reference to its own object.
 std::atomic<IBaseFilePlay *> releasedInside{nullptr};
-void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+void CALLBACK releasingHost(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     if (IBaseFilePlay *player = releasedInside.exchange(nullptr)) {
         player->Release();
     }

@@ -180,7 +180,7 @@ BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message) {
     return call("PlayM4_SetFileEndMsg", port, window, message);
 }
 
-BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user) {
+BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD_PTR user) {
     return call("PlayM4_SetFileRefCallBack", port, callback, user);
 }
 

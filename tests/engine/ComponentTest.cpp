@@ -9,7 +9,7 @@ using namespace enginetest;
 
 namespace {
 std::atomic<int> analysed{0};
-void __stdcall analyse(char *, LONG, LONG, LONG, LONG, LONG) {
+void __stdcall analyse(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     ++analysed;
 }
 
@@ -40,8 +40,7 @@ TEST(Component, OneObjectPlaysTenFilesToTheEndInARow) {
         Released<IExtendHalvet> extension;
         ASSERT_EQ(S_OK, player.p->QueryInterface(IID_IExtendHalvet,
                                                  reinterpret_cast<void **>(&extension.p)));
-        extension.p->SetAnalyzeCallBack(static_cast<LONG>(reinterpret_cast<LONG_PTR>(&analyse)), 0,
-                                        0);
+        extension.p->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&analyse), 0, 0);
         EndWindow window;
         const char *const clips[] = {"h264.mp4", "hevc_aac.mkv"};
         for (int i = 0; i < 10; ++i) {

@@ -135,7 +135,7 @@ class OpenClip {
         PlayM4_FreePort(port);
         indexedPorts = 0;
     }
-    static void CALLBACK indexed(DWORD, DWORD) { ++indexedPorts; }
+    static void CALLBACK indexed(DWORD, DWORD_PTR) { ++indexedPorts; }
     static inline volatile LONG indexedPorts = 0;
     LONG port = -1;
 };

@@ -110,9 +110,13 @@ TEST(OpenFile, DamagedAndForeignFilesFailWithACode) {
 
 TEST(OpenFile, IndexCallbackCarriesPortAndUserValue) {
     static volatile LONG calls = 0;
-    static volatile DWORD seenPort = 99, seenUser = 0;
+    static volatile DWORD seenPort = 99;
+    static volatile DWORD_PTR seenUser = 0;
+    // On 64-bit a value with its upper half set, which a 32-bit slot on the way would cut.
+    const DWORD_PTR user =
+        sizeof(DWORD_PTR) == 8 ? static_cast<DWORD_PTR>(0xFEEDC0DE00C0FFEEull) : 0xC0FFEE;
     struct Local {
-        static void CALLBACK done(DWORD port, DWORD user) {
+        static void CALLBACK done(DWORD port, DWORD_PTR user) {
             seenPort = port;
             seenUser = user;
             ++calls;
@@ -120,12 +124,12 @@ TEST(OpenFile, IndexCallbackCarriesPortAndUserValue) {
     };
     LONG port;
     ASSERT_TRUE(PlayM4_GetPort(&port));
-    ASSERT_TRUE(PlayM4_SetFileRefCallBack(port, &Local::done, 0xC0FFEE));
+    ASSERT_TRUE(PlayM4_SetFileRefCallBack(port, &Local::done, user));
     std::string path = media("hevc_aac.mkv");
     ASSERT_TRUE(PlayM4_OpenFile(port, &path[0]));
     EXPECT_TRUE(waitFor([] { return calls != 0; }));
     EXPECT_EQ(static_cast<DWORD>(port), seenPort);
-    EXPECT_EQ(0xC0FFEEu, seenUser);
+    EXPECT_EQ(user, seenUser);
     LONG w = 0, h = 0;
     EXPECT_TRUE(PlayM4_GetPictureSize(port, &w, &h));
     EXPECT_EQ(kClipWidth, w);

@@ -20,7 +20,8 @@ struct Slot {
 Slot slots[kPlayers];
 std::atomic<long> wrongPort{0}, afterClose{0};
 
-void CALLBACK host(char *data, LONG size, LONG width, LONG height, LONG userData, LONG reversed) {
+void CALLBACK host(char *data, LONG size, LONG width, LONG height, LONG_PTR userData,
+                   LONG reversed) {
     Slot &slot = slots[userData];
     ++slot.inside;
     const LONG port = slot.player->sdkPort(); // stable while registered: we hold the lock
@@ -42,8 +43,7 @@ void openSlot(int i) {
 
 void arm(int i) {
     slots[i].player = new TestPlayer;
-    slots[i].player->SetAnalyzeCallBack(static_cast<LONG>(reinterpret_cast<LONG_PTR>(&host)), i,
-                                        i * 7);
+    slots[i].player->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&host), i, i * 7);
 }
 
 class DispatchStress : public DoublesTest {};

@@ -13,7 +13,9 @@ namespace {
 
 struct Frame {
     char *data;
-    LONG size, width, height, userData, reversed;
+    LONG size, width, height;
+    LONG_PTR userData;
+    LONG reversed;
     bool operator==(const Frame &o) const {
         return data == o.data && size == o.size && width == o.width && height == o.height &&
                userData == o.userData && reversed == o.reversed;
@@ -21,24 +23,26 @@ struct Frame {
 };
 std::vector<Frame> received; // host callbacks run on the test's thread here
 
-void CALLBACK hostA(char *data, LONG size, LONG width, LONG height, LONG userData, LONG reversed) {
+void CALLBACK hostA(char *data, LONG size, LONG width, LONG height, LONG_PTR userData,
+                    LONG reversed) {
     received.push_back({data, size, width, height, userData, reversed});
 }
-void CALLBACK hostB(char *data, LONG size, LONG width, LONG height, LONG userData, LONG reversed) {
+void CALLBACK hostB(char *data, LONG size, LONG width, LONG height, LONG_PTR userData,
+                    LONG reversed) {
     received.push_back({data, -size, width, height, userData, reversed});
 }
-void CALLBACK throwingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+void CALLBACK throwingHost(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     throw 1;
 }
 
-LONG address(AnalysisCallback callback) {
-    return static_cast<LONG>(reinterpret_cast<LONG_PTR>(callback));
+LONG_PTR address(AnalysisCallback callback) {
+    return reinterpret_cast<LONG_PTR>(callback);
 }
 
 // A subscriber registered for one test.
 class Registered : public AnalysisSubscriber {
   public:
-    Registered(LONG ownPort, AnalysisCallback host, LONG userData, LONG reversedValue) {
+    Registered(LONG ownPort, AnalysisCallback host, LONG_PTR userData, LONG reversedValue) {
         port = ownPort;
         setCallback(host, userData, reversedValue);
         AnalysisRegistry::instance()->add(this);
@@ -140,13 +144,19 @@ TEST_F(Registry, OneRegistryForEveryObjectAndAfterThem) {
 }
 
 TEST_F(Registry, SetAnalyzeCallBackBeforeOpenTakesEffectWithTheFirstFrame) {
+    // On 64-bit a frame address and a user value above 4 GiB, which a 32-bit slot anywhere on
+    // the way would cut; the component passes the address on without reading it.
+    const bool wide = sizeof(LONG_PTR) == 8;
+    const LONG_PTR user = wide ? static_cast<LONG_PTR>(0x7654321000000011ll) : 11;
+    char *const data =
+        wide ? reinterpret_cast<char *>(static_cast<ULONG_PTR>(0x1234567800000040ull)) : frameData;
     TestPlayer player;
-    EXPECT_EQ(S_OK, player.SetAnalyzeCallBack(address(&hostA), 11, 12));
+    EXPECT_EQ(S_OK, player.SetAnalyzeCallBack(address(&hostA), user, 12));
     PlayCtrlDouble_SetNextPort(21);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
     ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
-    EXPECT_EQ(1, PlayCtrlDouble_FireDisplay(21, frameData, 5, 6, 7));
-    EXPECT_THAT(received, ElementsAre(Frame{frameData, 5, 6, 7, 11, 12}));
+    EXPECT_EQ(1, PlayCtrlDouble_FireDisplay(21, data, 5, 6, 7));
+    EXPECT_THAT(received, ElementsAre(Frame{data, 5, 6, 7, user, 12}));
 
     EXPECT_EQ(S_OK, player.SetAnalyzeCallBack(0, 1, 2)); // stops delivery
     PlayCtrlDouble_FireDisplay(21, frameData, 5, 6, 7);
@@ -202,12 +212,12 @@ TestPlayer *reentryOwn = nullptr, *reentryOther = nullptr;
 const Reentry *reentry = nullptr;
 int ownCalls = 0, otherCalls = 0;
 
-void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG, LONG) {
+void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     if (ownCalls++ == 0) {
         reentry->act(reentry->onOwn ? reentryOwn : reentryOther);
     }
 }
-void CALLBACK countingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+void CALLBACK countingHost(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     ++otherCalls;
 }
 
@@ -282,7 +292,7 @@ namespace {
 // Two SDK threads whose host functions close each other's player at the same moment.
 TestPlayer *crossed[2];
 std::atomic<int> crossedInside{0};
-void CALLBACK crossingHost(char *, LONG, LONG, LONG, LONG userData, LONG) {
+void CALLBACK crossingHost(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) {
     ++crossedInside;
     for (int i = 0; crossedInside < 2 && i < 5000; ++i) {
         Sleep(1);
@@ -317,18 +327,18 @@ namespace {
 
 // Two complete sets that a host function can tell apart.
 std::atomic<long> setCalls{0}, mixedSets{0};
-void CALLBACK firstSet(char *, LONG, LONG, LONG, LONG userData, LONG reversed) {
+void CALLBACK firstSet(char *, LONG, LONG, LONG, LONG_PTR userData, LONG reversed) {
     ++setCalls;
     mixedSets += userData != 1 || reversed != 11;
 }
-void CALLBACK secondSet(char *, LONG, LONG, LONG, LONG userData, LONG reversed) {
+void CALLBACK secondSet(char *, LONG, LONG, LONG, LONG_PTR userData, LONG reversed) {
     ++setCalls;
     mixedSets += userData != 2 || reversed != 22;
 }
 
 HANDLE hostMayReturn = nullptr;
 std::atomic<bool> hostRunning{false};
-void CALLBACK waitingHost(char *, LONG, LONG, LONG, LONG, LONG) {
+void CALLBACK waitingHost(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
     hostRunning = true;
     WaitForSingleObject(hostMayReturn, 30000);
     hostRunning = false;

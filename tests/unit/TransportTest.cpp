@@ -100,11 +100,11 @@ TEST_F(Lifecycle, DestroyingAnOpenObjectTearsEverythingDown) {
 TEST_F(Lifecycle, DestroyingAfterAFailedOpenLeavesNothingRegistered) {
     static int calls = 0;
     struct Host {
-        static void CALLBACK frame(char *, LONG, LONG, LONG, LONG, LONG) { ++calls; }
+        static void CALLBACK frame(char *, LONG, LONG, LONG, LONG_PTR, LONG) { ++calls; }
     };
     PlayCtrlDouble_SetNextPort(kPort);
     PlayCtrlDouble_SetResult("PlayM4_OpenFile", 0);
-    player->SetAnalyzeCallBack(static_cast<LONG>(reinterpret_cast<LONG_PTR>(&Host::frame)), 1, 2);
+    player->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&Host::frame), 1, 2);
     EXPECT_EQ(S_FALSE, player->OpenFile(Bstr(L"missing.mp4"), kWindow));
     AnalysisRegistry *registry = AnalysisRegistry::instance();
     doubles::clearRecords();
@@ -450,9 +450,9 @@ TEST_F(Transport, PlayPosTruncatesTheSdkFraction) {
 TEST_F(OpenClose, PortObtainedLaterReachesTheRegisteredSubscriber) {
     static int frames = 0;
     struct Host {
-        static void CALLBACK frame(char *, LONG, LONG, LONG, LONG, LONG) { ++frames; }
+        static void CALLBACK frame(char *, LONG, LONG, LONG, LONG_PTR, LONG) { ++frames; }
     };
-    player->SetAnalyzeCallBack(static_cast<LONG>(reinterpret_cast<LONG_PTR>(&Host::frame)), 0, 0);
+    player->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&Host::frame), 0, 0);
     PlayCtrlDouble_SetResult("PlayM4_GetPort", 0);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 3);
     ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), 1));

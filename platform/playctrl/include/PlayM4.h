@@ -60,14 +60,15 @@ typedef struct FramePosition {
      indexed. Calls that need the index (totals, positioning, key frames) wait for it. */
 typedef void(CALLBACK *DisplayCallBack)(LONG port, char *data, LONG size, LONG width, LONG height,
                                         LONG stamp, LONG type, LONG reserved);
-typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD user);
+typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD_PTR user);
 
 PLAYM4_API BOOL WINAPI PlayM4_GetPort(LONG *port);
 PLAYM4_API BOOL WINAPI PlayM4_FreePort(LONG port);
 PLAYM4_API BOOL WINAPI PlayM4_OpenFile(LONG port, char *path);
 PLAYM4_API BOOL WINAPI PlayM4_CloseFile(LONG port);
 PLAYM4_API BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message);
-PLAYM4_API BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user);
+PLAYM4_API BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback,
+                                                 DWORD_PTR user);
 PLAYM4_API BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback);
 PLAYM4_API BOOL WINAPI PlayM4_Play(LONG port, HWND window);
 PLAYM4_API BOOL WINAPI PlayM4_Pause(LONG port, DWORD pause);

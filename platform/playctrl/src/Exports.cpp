@@ -87,7 +87,7 @@ BOOL WINAPI PlayM4_CloseFile(LONG port) {
 BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message) {
     return act(port, [&](Player &p) { p.setFileEndMessage(window, message); });
 }
-BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD user) {
+BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD_PTR user) {
     return act(port, [&](Player &p) { p.setFileRefCallback(callback, user); });
 }
 BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback) {

@@ -100,7 +100,7 @@ void Player::setFileEndMessage(HWND window, UINT message) {
     endMessage_ = message;
 }
 
-void Player::setFileRefCallback(FileRefCallBack callback, DWORD user) {
+void Player::setFileRefCallback(FileRefCallBack callback, DWORD_PTR user) {
     std::lock_guard<std::mutex> lock(mutex_);
     fileRefCallback_ = callback;
     fileRefUser_ = user;
@@ -166,7 +166,7 @@ void Player::open(const char *path) {
     try {
         index_.start(port_, utf8Path_, decoder_.streamIndex(), [this] {
             FileRefCallBack callback;
-            DWORD user;
+            DWORD_PTR user;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 callback = fileRefCallback_;

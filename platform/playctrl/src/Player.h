@@ -51,7 +51,7 @@ class Player : public std::enable_shared_from_this<Player> {
 
     // Settings that hold with or without an open file.
     void setFileEndMessage(HWND window, UINT message);
-    void setFileRefCallback(FileRefCallBack callback, DWORD user);
+    void setFileRefCallback(FileRefCallBack callback, DWORD_PTR user);
     void setDisplayCallback(DisplayCallBack callback);
 
     void open(const char *path);
@@ -164,7 +164,7 @@ class Player : public std::enable_shared_from_this<Player> {
     HWND endWindow_ = nullptr;
     UINT endMessage_ = 0;
     FileRefCallBack fileRefCallback_ = nullptr;
-    DWORD fileRefUser_ = 0;
+    DWORD_PTR fileRefUser_ = 0;
 
     std::atomic<int> currentNumber_{0};
     std::atomic<int64_t> currentMs_{0};
