@@ -6,7 +6,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(cd "$here/.." && pwd)"
 build="$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)"
 
-bash "$here/build.sh" "$build"
+bash "$here/build.sh" --arch 32 "$build"
 . "$here/wine-session.sh"
 wine_session "$build"
 # Benchmarks that drive the component against the test doubles live beside them.

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Everything a fresh Debian 12 machine needs: packages, then ACE, log4cplus and FFmpeg built
-# for MinGW into a cache outside the checkout (rebuilt only when a recipe changes). Root is
+# for MinGW, 32- and 64-bit, into a cache outside the checkout (rebuilt only when a recipe changes). Root is
 # needed only while something is missing: on a ready machine any user rebuilds.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 recipes=(ace log4cplus ffmpeg)
+archs=(32 64)
 
 packages_ready=1
 bash "$here/bootstrap-apt.sh" --check || packages_ready=0
 missing=()
-for recipe in "${recipes[@]}"; do
-  [ -f "$(bash "$here/deps/$recipe.sh" --prefix)/.complete" ] || missing+=("$recipe")
+for arch in "${archs[@]}"; do
+  for recipe in "${recipes[@]}"; do
+    [ -f "$(KESTRAVA_ARCH=$arch bash "$here/deps/$recipe.sh" --prefix)/.complete" ] ||
+      missing+=("$recipe/$arch-bit")
+  done
 done
 [ "$packages_ready" = 1 ] && [ ${#missing[@]} = 0 ] && exit 0
 
@@ -28,6 +32,8 @@ if [ "$(id -u)" != 0 ]; then
 else
   bash "$here/bootstrap-apt.sh"
 fi
-for recipe in "${recipes[@]}"; do
-  bash "$here/deps/$recipe.sh"
+for arch in "${archs[@]}"; do
+  for recipe in "${recipes[@]}"; do
+    KESTRAVA_ARCH=$arch bash "$here/deps/$recipe.sh"
+  done
 done

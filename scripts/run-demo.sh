@@ -27,7 +27,7 @@ fi
 build="$(mkdir -p "${KESTRAVA_BUILD_DIR:-$top/build}" && cd "${KESTRAVA_BUILD_DIR:-$top/build}" && pwd)"
 out="$(mkdir -p "${2:-$top/demo-output}" && cd "${2:-$top/demo-output}" && pwd)"
 
-bash "$here/build.sh" "$build" KestravaDemo Kestrava playctrl_engine QorLog CommonModule
+bash "$here/build.sh" --arch 32 "$build" KestravaDemo Kestrava playctrl_engine QorLog CommonModule
 
 if [ -z "$clip" ]; then
   clip="$out/sample.mp4"

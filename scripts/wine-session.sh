@@ -3,7 +3,10 @@
 wine_session() {
   local build
   build=$(cd "$1" && pwd)
-  export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEARCH=win32
+  # The build's architecture decides its prefix's: win64 runs 64- and 32-bit programs.
+  local arch
+  arch=$(sed -n 's/^export WINEARCH=//p' "$build/wine-run.sh" 2>/dev/null)
+  export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEARCH="${arch:-win32}"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   if [ -z "${DISPLAY:-}" ]; then
     local n=90

@@ -6,10 +6,11 @@ add_library(kestrava_registry STATIC ${_server}/RegistryScript.cpp ${_server}/Re
 target_include_directories(kestrava_registry PUBLIC ${_server})
 target_link_libraries(kestrava_registry PUBLIC advapi32 PRIVATE kestrava_boundary)
 
+kestrava_def(_kestrava_def ${_server}/Kestrava.def)
 add_library(Kestrava SHARED
   ${_server}/Exports.cpp ${_server}/Module.cpp ${_server}/ClassFactory.cpp
   ${_server}/TypeInfoCache.cpp ${_server}/Registration.cpp ${_server}/KestravaClass.cpp
-  ${_server}/Kestrava.rc ${_server}/Kestrava.def)
+  ${_server}/Kestrava.rc ${_kestrava_def})
 set_target_properties(Kestrava PROPERTIES
   OUTPUT_NAME Kestrava PREFIX "" SUFFIX .DLL
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

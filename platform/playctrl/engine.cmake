@@ -26,9 +26,9 @@ target_include_directories(playctrl_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR}/inc
 target_compile_definitions(playctrl_objects PUBLIC PLAYM4_BUILDING_ENGINE)
 target_link_libraries(playctrl_objects PUBLIC ffmpeg::ffmpeg gdi32 user32 winmm)
 
-add_library(playctrl_engine SHARED ${CMAKE_CURRENT_LIST_DIR}/PlayCtrl.def)
+add_library(playctrl_engine SHARED ${KESTRAVA_PLAYCTRL_DEF})
 add_library(playctrl_failing SHARED EXCLUDE_FROM_ALL
-            ${CMAKE_SOURCE_DIR}/tests/support/FailingAllocation.cpp ${CMAKE_CURRENT_LIST_DIR}/PlayCtrl.def)
+            ${CMAKE_SOURCE_DIR}/tests/support/FailingAllocation.cpp ${KESTRAVA_PLAYCTRL_DEF})
 target_include_directories(playctrl_failing PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
 set_target_properties(playctrl_failing PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/failing

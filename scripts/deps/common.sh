@@ -1,15 +1,23 @@
 # Shared helpers for the dependency recipes. Sourced, not run.
-# A recipe's results live in $KESTRAVA_DEPS_ROOT/<name>-<hash>, where the hash covers the
-# recipe, this file and the cross compiler's version: a changed recipe builds afresh.
+# KESTRAVA_ARCH (32, the default, or 64) picks the architecture. A recipe's results live in
+# $KESTRAVA_DEPS_ROOT/<name>-<cpu>-<hash>, where the hash covers the recipe, this file and the
+# cross compiler's version: a changed recipe builds afresh, each architecture on its own.
 KESTRAVA_DEPS_ROOT="${KESTRAVA_DEPS_ROOT:-/var/cache/kestrava-deps}"
-KESTRAVA_TRIPLE=i686-w64-mingw32
+case "${KESTRAVA_ARCH:-32}" in
+  32) KESTRAVA_TRIPLE=i686-w64-mingw32 KESTRAVA_CPU=i686 ;;
+  64) KESTRAVA_TRIPLE=x86_64-w64-mingw32 KESTRAVA_CPU=x86_64 ;;
+  *)
+    echo "KESTRAVA_ARCH must be 32 or 64, not '$KESTRAVA_ARCH'" >&2
+    exit 1
+    ;;
+esac
 DEPS_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 dep_prefix() {
   local name=$1 hash
   hash=$( (cat "$DEPS_DIR/common.sh" "$DEPS_DIR/$name.sh"
            "$KESTRAVA_TRIPLE-g++-posix" --version 2>/dev/null | head -n 1) | sha256sum | cut -c1-16)
-  echo "$KESTRAVA_DEPS_ROOT/$name-$hash"
+  echo "$KESTRAVA_DEPS_ROOT/$name-$KESTRAVA_CPU-$hash"
 }
 
 # fetch_source BINARY_PACKAGE DEST: unpack the Debian source package (with Debian's patches)

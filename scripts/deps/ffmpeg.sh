@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# FFmpeg for the player engine: a minimal static build for 32-bit MinGW from Debian's source.
+# FFmpeg for the player engine: a minimal static build for MinGW from Debian's source.
 # Usage: ffmpeg.sh            build once (cached by the recipe's hash)
 #        ffmpeg.sh --prefix   print where the build lives
 set -euo pipefail
@@ -9,10 +9,14 @@ build_ffmpeg() {
   local work=$1 prefix=$2
   fetch_source libavcodec-dev "$work/ffmpeg"
   cd "$work/ffmpeg"
+  local cpu=(--arch=x86 --cpu=i686)
+  if [ "$KESTRAVA_CPU" = x86_64 ]; then
+    cpu=(--arch=x86_64)
+  fi
   # --disable-autodetect keeps host libraries (zlib, iconv, SDL …) out of the Windows build.
   ./configure \
     --prefix="$prefix" \
-    --enable-cross-compile --arch=x86 --cpu=i686 --target-os=mingw32 \
+    --enable-cross-compile "${cpu[@]}" --target-os=mingw32 \
     --cross-prefix="$KESTRAVA_TRIPLE-" \
     --cc="$KESTRAVA_TRIPLE-gcc-posix" --cxx="$KESTRAVA_TRIPLE-g++-posix" \
     --pkg-config=false --x86asmexe=nasm \

@@ -16,7 +16,7 @@ build_log4cplus() {
   [ "$(grep -c 'pthread_mutex_destroy (mtx.native_handle ())' "$impl")" = 3 ]
   cat >"$work/toolchain.cmake" <<TC
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_SYSTEM_PROCESSOR $KESTRAVA_CPU)
 set(CMAKE_C_COMPILER $KESTRAVA_TRIPLE-gcc-posix)
 set(CMAKE_CXX_COMPILER $KESTRAVA_TRIPLE-g++-posix)
 set(CMAKE_RC_COMPILER $KESTRAVA_TRIPLE-windres)

@@ -17,6 +17,15 @@
 
 namespace comtest {
 
+// This build's architecture: how its type library is registered and what LONG_PTR becomes.
+#ifdef _WIN64
+constexpr SYSKIND kSysKind = SYS_WIN64;
+constexpr const wchar_t *kTypeLibPlatform = L"win64";
+#else
+constexpr SYSKIND kSysKind = SYS_WIN32;
+constexpr const wchar_t *kTypeLibPlatform = L"win32";
+#endif
+
 // The folder of the running test, with its trailing backslash.
 inline std::wstring exeDirectory() {
     wchar_t path[MAX_PATH] = {};

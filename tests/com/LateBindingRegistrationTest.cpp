@@ -12,7 +12,7 @@ TEST(LateBinding, WorksOnceTheLibraryIsRegisteredWithoutRecreatingTheObject) {
     Server server;
     ASSERT_TRUE(server.loaded());
     ASSERT_EQ(S_OK, server.registerServer());
-    ASSERT_EQ(S_OK, UnRegisterTypeLib(LIBID_KESTRAVALib, 1, 0, 0, SYS_WIN32));
+    ASSERT_EQ(S_OK, UnRegisterTypeLib(LIBID_KESTRAVALib, 1, 0, 0, comtest::kSysKind));
 
     ComPtr<IBaseFilePlay> object = server.create<IBaseFilePlay>(IID_IBaseFilePlay);
     ASSERT_TRUE(object);

@@ -61,7 +61,7 @@ std::wstring modulePathOf(HMODULE module) {
     if (!keyExists(cr, kClsidKey + L"\\Programmable")) {
         return ::testing::AssertionFailure() << "no Programmable key";
     }
-    if (!keyExists(cr, kTypeLibKey + L"\\1.0\\0\\win32")) {
+    if (!keyExists(cr, kTypeLibKey + L"\\1.0\\0\\" + comtest::kTypeLibPlatform)) {
         return ::testing::AssertionFailure() << "type library not registered";
     }
     for (const wchar_t *itf : kInterfaceKeys) {
@@ -219,7 +219,8 @@ TEST_F(Registration, DirectCallWritesTheTable) {
     ASSERT_EQ(S_OK, server.registerServer());
     EXPECT_TRUE(registeredAt(modulePathOf(server.module())));
     std::wstring folder = comtest::exeDirectory();
-    EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\0\\win32", L"",
+    EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT,
+                          kTypeLibKey + L"\\1.0\\0\\" + comtest::kTypeLibPlatform, L"",
                           modulePathOf(server.module())));
     EXPECT_TRUE(
         hasString(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0", L"", L"Kestrava 1.0 Type Library"));
@@ -325,7 +326,8 @@ TEST_F(Registration, TypeLibraryFallsBackToTheTlbBesideTheModule) {
         Server copy(path);
         ASSERT_TRUE(copy.loaded());
         ASSERT_EQ(S_OK, copy.registerServer());
-        EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\0\\win32", L"", tlb));
+        EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT,
+                              kTypeLibKey + L"\\1.0\\0\\" + comtest::kTypeLibPlatform, L"", tlb));
         EXPECT_TRUE(hasString(HKEY_CLASSES_ROOT, kClsidKey + L"\\InprocServer32", L"", path));
         EXPECT_EQ(S_OK, copy.unregisterServer());
     }

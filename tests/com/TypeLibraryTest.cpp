@@ -30,6 +30,8 @@ struct Interface {
     std::vector<Member> members;
 };
 
+// LONG_PTR: a 32-bit long in the 32-bit library, a 64-bit integer in the 64-bit one.
+constexpr VARTYPE kPointerSized = sizeof(void *) == 8 ? VT_I8 : VT_I4;
 constexpr USHORT kOutRetval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
 const Param kVal = {L"pVal", VT_PTR, kOutRetval};
 
@@ -49,7 +51,9 @@ const std::vector<Interface> &expectedInterfaces() {
          {{1,
            INVOKE_FUNC,
            L"SetAnalyzeCallBack",
-           {{L"pCallback", VT_I4, 0}, {L"userdata", VT_I4, 0}, {L"reversed", VT_I4, 0}}}}},
+           {{L"pCallback", kPointerSized, 0},
+            {L"userdata", kPointerSized, 0},
+            {L"reversed", VT_I4, 0}}}}},
         {L"IFileInfo",
          &IID_IFileInfo,
          {{1, INVOKE_PROPERTYGET, L"TotalTime", {kVal}},
@@ -205,7 +209,7 @@ TEST_F(TypeLibrary, LibraryAttributes) {
     ASSERT_EQ(S_OK, library->GetLibAttr(&attr));
     EXPECT_TRUE(IsEqualGUID(LIBID_KESTRAVALib, attr->guid));
     EXPECT_EQ(0u, attr->lcid);
-    EXPECT_EQ(SYS_WIN32, attr->syskind);
+    EXPECT_EQ(comtest::kSysKind, attr->syskind);
     EXPECT_EQ(1, attr->wMajorVerNum);
     EXPECT_EQ(0, attr->wMinorVerNum);
     EXPECT_EQ(0, attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE); // the loader's own flag

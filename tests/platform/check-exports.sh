@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Each closed library exports exactly its contract; Kestrava.DLL exactly its four entry points.
 set -u
-bin=$1 def=$2
-objdump=i686-w64-mingw32-objdump
+bin=$1 def=$2 triple=${3:-i686-w64-mingw32}
+objdump=$triple-objdump
 failed=0
 
 exports() { "$objdump" -p "$1" | awk '/\[Ordinal\/Name Pointer\] Table/ {on=1; next} on && /^\t\[/ {print $NF} on && /^$/ {on=0}' | sort; }
