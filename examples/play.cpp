@@ -1,10 +1,12 @@
 // Plays a clip to its end through Kestrava into a window of this program's own, as a C++ host
-// does, reads what the file holds and saves the last picture as a JPEG.
+// does, counts its frames in an analysis function, reads what the file holds and saves the last
+// picture as a JPEG. Builds for 32- and 64-bit hosts alike.
 // Usage: play.exe CLIP [SNAPSHOT.jpg]
 #include <windows.h>
 
 #include <Kestrava.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -49,6 +51,13 @@ HWND makeWindow() {
     return window;
 }
 
+// Called on the engine's thread for every frame; userData is what the host gave with the
+// function, here the address of its counter: pointer-sized (LONG_PTR), so 64-bit hosts may pass
+// addresses too.
+void CALLBACK countFrame(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) {
+    ++*reinterpret_cast<std::atomic<long> *>(userData);
+}
+
 // The window handle travels as a 32-bit number, like every argument of the interfaces.
 LONG handleNumber(HWND window) {
     return static_cast<LONG>(reinterpret_cast<LONG_PTR>(window));
@@ -73,6 +82,13 @@ bool play(IBaseFilePlay *player, const char *clip, const char *snapshot) {
         DestroyWindow(window);
         return false;
     }
+
+    std::atomic<long> framesSeen{0};
+    IExtendHalvet *extension = nullptr;
+    player->QueryInterface(IID_IExtendHalvet, reinterpret_cast<void **>(&extension));
+    check(extension->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&countFrame),
+                                        reinterpret_cast<LONG_PTR>(&framesSeen), 0) == S_OK,
+          "SetAnalyzeCallBack");
 
     IFileInfo *info = nullptr;
     player->QueryInterface(IID_IFileInfo, reinterpret_cast<void **>(&info));
@@ -101,6 +117,8 @@ bool play(IBaseFilePlay *player, const char *clip, const char *snapshot) {
     info->get_PlayedFrame(&frame);
     std::printf("end-of-file message: %s, at %ld%%, frame %ld\n", ended ? "received" : "missing",
                 static_cast<long>(position), static_cast<long>(frame));
+    std::printf("frames seen by the analysis function: %ld\n", framesSeen.load());
+    check(framesSeen.load() > 0, "the analysis function saw frames");
 
     if (snapshot) {
         ICapture *capture = nullptr;
@@ -113,7 +131,8 @@ bool play(IBaseFilePlay *player, const char *clip, const char *snapshot) {
     }
     info->Release();
     player->Stop();
-    check(player->CloseFile() == S_OK, "CloseFile");
+    check(player->CloseFile() == S_OK, "CloseFile"); // no frame reaches countFrame after this
+    extension->Release();
     DestroyWindow(window);
     return true;
 }
@@ -127,10 +146,15 @@ int main(int argc, char **argv) {
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IBaseFilePlay *player = nullptr;
-    const HRESULT created = CoCreateInstance(CLSID_KestravaCOM, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IBaseFilePlay, reinterpret_cast<void **>(&player));
+    CLSID clsid = {};
+    HRESULT created = CLSIDFromProgID(L"Kestrava.KestravaCOM", &clsid);
+    if (SUCCEEDED(created)) {
+        created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilePlay,
+                                   reinterpret_cast<void **>(&player));
+    }
     if (FAILED(created)) {
-        // 0x80040154: not registered; 0x8007007E (under Wine 0x80070005): a DLL beside
+        // 0x800401F3: the ProgID is not registered, 0x80040154: the class is not (in this
+        // host's registry view); 0x8007007E (under Wine 0x80070005): a DLL beside
         // Kestrava.DLL is missing.
         std::printf("FAIL: CoCreateInstance returned 0x%08lX\n",
                     static_cast<unsigned long>(created));

@@ -10,15 +10,15 @@ if [ "${1:-}" = --arch ]; then
   archs=("$2")
   shift 2
 fi
-base="${1:-$top/build}"
+base="$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)"
 targets=("${@:2}")
 
 bash "$here/bootstrap.sh"
 
 for arch in "${archs[@]}"; do
   case "$arch" in
-    32) build="$base" toolchain=mingw-i686.cmake ;;
-    64) build="${base%/}64" toolchain=mingw-x86_64.cmake ;;
+    32) build="$base" toolchain=mingw-i686.cmake peer=() ;;
+    64) build="${base%/}64" toolchain=mingw-x86_64.cmake peer=(-DKESTRAVA_BUILD32_DIR="$base") ;;
     *)
       echo "build.sh: --arch takes 32 or 64" >&2
       exit 2
@@ -31,6 +31,6 @@ for arch in "${archs[@]}"; do
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DACE_ROOT="$(bash "$here/deps/ace.sh" --prefix)" \
     -DLOG4CPLUS_ROOT="$(bash "$here/deps/log4cplus.sh" --prefix)" \
-    -DFFMPEG_ROOT="$(bash "$here/deps/ffmpeg.sh" --prefix)" >/dev/null
+    -DFFMPEG_ROOT="$(bash "$here/deps/ffmpeg.sh" --prefix)" "${peer[@]}" >/dev/null
   cmake --build "$build" -j "$(nproc)" ${targets[@]:+--target "${targets[@]}"}
 done

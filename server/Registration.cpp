@@ -4,6 +4,7 @@
 #include "Owned.h"
 #include "RegistryApplier.h"
 
+#include <Kestrava.h>
 #include <oleauto.h>
 
 #include <string>
@@ -139,6 +140,34 @@ void unregisterTypeLibrary() {
     }
 }
 
+// The class key, as the registry script names it.
+std::wstring classKey() {
+    wchar_t clsid[40] = {};
+    StringFromGUID2(CLSID_KestravaCOM, clsid, 40);
+    return std::wstring(L"CLSID\\") + clsid;
+}
+
+// Whether the other architecture's build of this class is registered in the other registry
+// view. The ProgIDs are shared between the views, and its hosts find the class through them.
+bool otherArchitectureRegistered() {
+#ifdef _WIN64
+    const REGSAM otherView = KEY_WOW64_32KEY;
+#else
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+        return false; // one view only
+    }
+    const REGSAM otherView = KEY_WOW64_64KEY;
+#endif
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (classKey() + L"\\InprocServer32").c_str(), 0,
+                      KEY_READ | otherView, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
 } // namespace
 
 HRESULT registerServer() {
@@ -150,7 +179,12 @@ HRESULT registerServer() {
 }
 
 void unregisterServer() {
-    applyOwnScript(RegistryMode::Unregister);
+    if (otherArchitectureRegistered()) {
+        // Only this view's class key goes, as the script's ForceRemove would remove it.
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey().c_str());
+    } else {
+        applyOwnScript(RegistryMode::Unregister);
+    }
     unregisterTypeLibrary();
 }
 
