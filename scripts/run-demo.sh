@@ -75,7 +75,7 @@ demo() {
 
   echo "== registering Kestrava.DLL in $WINEPREFIX"
   rc=0
-  (cd "$build/bin" && wine regsvr32 /s Kestrava.DLL) 2> >(quiet) || rc=$?
+  (cd "$build/bin" && "$build/wine-run.sh" regsvr32 /s Kestrava.DLL) 2> >(quiet) || rc=$?
   if [ "$rc" != 0 ]; then
     echo "regsvr32 failed with exit code $rc" >&2
     for dll in Kestrava.DLL PlayCtrl.dll QorLog.dll CommonModule.dll; do
@@ -90,7 +90,7 @@ demo() {
     "$out"/kestrava.log "$out"/report.txt
   echo "== playing $clip"
   rc=0
-  (cd "$out" && wine "$build/bin/KestravaDemo.exe" "Z:$clip" "Z:$out" 1000 2000) \
+  (cd "$out" && "$build/wine-run.sh" "$build/bin/KestravaDemo.exe" "Z:$clip" "Z:$out" 1000 2000) \
     2> >(quiet) >"$out/report.txt" || rc=$?
   rm -f "$out/log.properties"
   if [ -s "$out/window.bmp" ] &&

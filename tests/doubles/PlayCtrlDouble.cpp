@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -90,10 +91,20 @@ LONG record(State &s, const char *function, std::initializer_list<LONG_PTR> args
     return scriptedResult(s, function);
 }
 
+// An argument as the call list shows it: a 32-bit integer as the signed LONG it travels as (a
+// DWORD of -1 reads -1 in either build), a pointer or pointer-sized value whole.
+template <class T> LONG_PTR asArgument(T value) {
+    if constexpr (std::is_integral<T>::value && sizeof(T) == 4) {
+        return static_cast<LONG>(value);
+    } else {
+        return (LONG_PTR)value;
+    }
+}
+
 template <class... Args> LONG call(const char *function, Args... args) {
     State &s = state();
     std::lock_guard<std::mutex> hold(s.lock);
-    return record(s, function, {(LONG_PTR)args...});
+    return record(s, function, {asArgument(args)...});
 }
 
 void deliverFrames() {

@@ -61,7 +61,7 @@ TEST(Threads, GettersOnFourThreadsWhileAFifthOpensPlaysSeeksAndCloses) {
 
 namespace {
 std::atomic<int> indexSeeks{0}, indexSeeksRefused{0};
-void CALLBACK seekWhenIndexed(DWORD port, DWORD) {
+void CALLBACK seekWhenIndexed(DWORD port, DWORD_PTR) {
     Sleep(20); // the host is closing by now
     LONG p = static_cast<LONG>(port);
     if (!PlayM4_SetCurrentFrameNum(p, 10)) {
@@ -189,7 +189,7 @@ void CALLBACK everyFromDisplay(LONG port, char *, LONG, LONG, LONG, LONG, LONG, 
         callEveryExport(port, everyOther);
     }
 }
-void CALLBACK everyFromIndex(DWORD port, DWORD) {
+void CALLBACK everyFromIndex(DWORD port, DWORD_PTR) {
     if (everyRuns++ == 0) {
         callEveryExport(static_cast<LONG>(port), everyOther);
     }
