@@ -53,7 +53,7 @@ void CALLBACK onFrame(LONG, char *, LONG, LONG, LONG, LONG stamp, LONG, LONG num
     }
 }
 
-void CALLBACK onIndexed(DWORD, DWORD) {
+void CALLBACK onIndexed(DWORD, DWORD_PTR) {
     indexedAt = nowMs();
 }
 

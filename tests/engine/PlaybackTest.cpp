@@ -99,7 +99,7 @@ TEST(Playback, ASlowCallbackSkipsFramesToKeepPaceWithTheClock) {
 
 namespace {
 std::atomic<double> indexedAt{0.0};
-void CALLBACK onIndexed(DWORD, DWORD) {
+void CALLBACK onIndexed(DWORD, DWORD_PTR) {
     indexedAt = nowMs();
 }
 } // namespace
