@@ -2,6 +2,7 @@
 // Usage: bench_engine CLIP [NATIVE_DECODE_MS [NATIVE_REALTIME_CPU_MS]]
 //   NATIVE_DECODE_MS: the native `ffmpeg -f null` decode time of CLIP, measured just before.
 //   NATIVE_REALTIME_CPU_MS: the CPU time of the tool decoding CLIP at its real pace (`-re`).
+#include "BenchClock.h"
 #include "PlayM4.h"
 
 #include <windows.h>
@@ -15,17 +16,6 @@
 #include <vector>
 
 namespace {
-
-double nowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 volatile LONG indexed = 0;
 void CALLBACK onIndexed(DWORD, DWORD_PTR) {

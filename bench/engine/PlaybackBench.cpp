@@ -7,6 +7,7 @@
 //        bench_playback start CLIP                    - 1x straight after opening: the gaps
 //                                                        between the first frames while the
 //                                                        index is built
+#include "BenchClock.h"
 #include "PlayM4.h"
 
 #include <windows.h>
@@ -21,17 +22,6 @@
 #include <vector>
 
 namespace {
-
-double nowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 struct Shown {
     double at;
