@@ -2,7 +2,7 @@
 // Usage: bench_engine CLIP [NATIVE_DECODE_MS [NATIVE_REALTIME_CPU_MS]]
 //   NATIVE_DECODE_MS: the native `ffmpeg -f null` decode time of CLIP, measured just before.
 //   NATIVE_REALTIME_CPU_MS: the CPU time of the tool decoding CLIP at its real pace (`-re`).
-#include "BenchClock.h"
+#include "BenchSupport.h"
 #include "PlayM4.h"
 
 #include <windows.h>
@@ -50,9 +50,9 @@ DWORD keyAtOrBefore(LONG port, DWORD frame) {
 // Time of one seek, after a seek elsewhere so that nothing decoded earlier helps it.
 double timedSeek(LONG port, DWORD frame, DWORD elsewhere) {
     PlayM4_SetCurrentFrameNum(port, elsewhere);
-    double start = nowMs();
+    double start = bench::nowMs();
     PlayM4_SetCurrentFrameNum(port, frame);
-    return nowMs() - start;
+    return bench::nowMs() - start;
 }
 
 // The three exact positioning calls, each to frame `frame` of `total` frames of 40 ms.
@@ -71,11 +71,11 @@ bool seekBy(int how, LONG port, DWORD frame, DWORD total) {
 double tenStepsBack(LONG port, DWORD from, DWORD elsewhere) {
     PlayM4_SetCurrentFrameNum(port, elsewhere);
     PlayM4_SetCurrentFrameNum(port, from);
-    double start = nowMs();
+    double start = bench::nowMs();
     for (int i = 0; i < 10; ++i) {
         PlayM4_OneByOneBack(port);
     }
-    return nowMs() - start;
+    return bench::nowMs() - start;
 }
 
 // Twenty positioning calls, each from a thread of its own started `gapMs` after the one before
@@ -91,9 +91,9 @@ double scrub(LONG port, DWORD total, std::mt19937 &random, DWORD gapMs) {
     for (Call &call : calls) {
         call.frame = random() % total;
         threads.emplace_back([&call, port] {
-            call.made = nowMs();
+            call.made = bench::nowMs();
             PlayM4_SetCurrentFrameNum(port, call.frame);
-            call.returned = nowMs();
+            call.returned = bench::nowMs();
         });
         if (gapMs > 0) {
             Sleep(gapMs);
@@ -138,12 +138,12 @@ int main(int argc, char **argv) {
     const DWORD total = PlayM4_GetFileTotalFrames(port);
     LONG width = 0, height = 0;
     PlayM4_GetPictureSize(port, &width, &height);
-    double start = nowMs();
+    double start = bench::nowMs();
     DWORD decoded = 0;
     while (PlayM4_OneByOne(port)) {
         ++decoded;
     }
-    const double engineMs = nowMs() - start;
+    const double engineMs = bench::nowMs() - start;
     std::printf("clip: %ldx%ld, %lu frames\n", width, height, total);
     std::printf("decode through the engine: %lu frames in %.0f ms (%.1f fps)\n", decoded, engineMs,
                 decoded * 1000.0 / engineMs);
@@ -163,9 +163,9 @@ int main(int argc, char **argv) {
             DWORD frame = random() % total;
             DWORD elsewhere = (frame + total / 2) % total;
             PlayM4_SetCurrentFrameNum(port, elsewhere);
-            start = nowMs();
+            start = bench::nowMs();
             seekBy(how, port, frame, total);
-            exactMs += nowMs() - start;
+            exactMs += bench::nowMs() - start;
             keyMs += timedSeek(port, keyAtOrBefore(port, frame), elsewhere);
         }
         std::printf("exact seek by %s: %.1f ms; to the key frame: %.1f ms; ratio %.2f "
@@ -208,11 +208,11 @@ int main(int argc, char **argv) {
     for (int r = 0; r < rounds; ++r) {
         PlayM4_SetCurrentFrameNum(port, 0);
         PlayM4_SetCurrentFrameNum(port, from);
-        start = nowMs();
+        start = bench::nowMs();
         for (int i = 0; i < 10; ++i) {
             PlayM4_OneByOneBack(port);
         }
-        stepMs += nowMs() - start;
+        stepMs += bench::nowMs() - start;
         for (int i = 1; i <= 10; ++i) {
             seekMs += timedSeek(port, from - i, 0);
         }
@@ -225,12 +225,12 @@ int main(int argc, char **argv) {
     if (nativeCpuMs > 0) {
         PlayM4_Stop(port);
         const double cpuStart = processCpuMs();
-        start = nowMs();
+        start = bench::nowMs();
         PlayM4_Play(port, nullptr);
-        while (PlayM4_GetPlayPos(port) < 1.0f && nowMs() - start < 4.0 * total * 40) {
+        while (PlayM4_GetPlayPos(port) < 1.0f && bench::nowMs() - start < 4.0 * total * 40) {
             Sleep(20);
         }
-        const double playMs = nowMs() - start, cpuMs = processCpuMs() - cpuStart;
+        const double playMs = bench::nowMs() - start, cpuMs = processCpuMs() - cpuStart;
         std::printf("playing at 1x: %.0f%% of one core over %.1f s; the tool at its real pace: "
                     "%.0f%%; ratio %.2f\n",
                     100.0 * cpuMs / playMs, playMs / 1000.0, 100.0 * nativeCpuMs / (total * 40.0),

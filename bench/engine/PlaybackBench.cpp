@@ -7,7 +7,7 @@
 //        bench_playback start CLIP                    - 1x straight after opening: the gaps
 //                                                        between the first frames while the
 //                                                        index is built
-#include "BenchClock.h"
+#include "BenchSupport.h"
 #include "PlayM4.h"
 
 #include <windows.h>
@@ -34,7 +34,7 @@ CRITICAL_SECTION shownLock;
 std::vector<Shown> shown;
 
 void CALLBACK onFrame(LONG, char *, LONG, LONG, LONG, LONG stamp, LONG, LONG number) {
-    double at = nowMs();
+    double at = bench::nowMs();
     EnterCriticalSection(&shownLock);
     shown.push_back({at, stamp, number});
     LeaveCriticalSection(&shownLock);
@@ -44,7 +44,7 @@ void CALLBACK onFrame(LONG, char *, LONG, LONG, LONG, LONG stamp, LONG, LONG num
 }
 
 void CALLBACK onIndexed(DWORD, DWORD_PTR) {
-    indexedAt = nowMs();
+    indexedAt = bench::nowMs();
 }
 
 std::vector<Shown> takeShown() {
@@ -121,11 +121,11 @@ int speed(const char *clip, int steps, double seconds) {
     // Settle for a moment, then measure media progress over wall time.
     Sleep(300);
     takeShown();
-    double start = nowMs();
+    double start = bench::nowMs();
     DWORD fromMs = PlayM4_GetPlayedTimeEx(port);
     Sleep(static_cast<DWORD>(seconds * 1000));
     DWORD toMs = PlayM4_GetPlayedTimeEx(port);
-    double wall = nowMs() - start;
+    double wall = bench::nowMs() - start;
     std::vector<Shown> frames = takeShown();
     PlayM4_FreePort(port);
     double target = std::ldexp(1.0, steps);
@@ -151,12 +151,12 @@ int speed(const char *clip, int steps, double seconds) {
 }
 
 int start(const char *clip) {
-    double opening = nowMs();
+    double opening = bench::nowMs();
     LONG port = openClip(clip, false);
     if (port < 0) {
         return 1;
     }
-    double opened = nowMs();
+    double opened = bench::nowMs();
     PlayM4_Play(port, nullptr);
     Sleep(3000);
     std::vector<Shown> frames = takeShown();

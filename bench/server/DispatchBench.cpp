@@ -6,35 +6,12 @@
 
 #include <Kestrava.h>
 
-#include <algorithm>
+#include "BenchSupport.h"
+
 #include <cstdio>
 #include <string>
 
 namespace {
-
-double now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// Best of five rounds, in nanoseconds per call.
-template <class F> double measure(int calls, F &&call) {
-    double best = 1e30;
-    for (int round = 0; round < 5; ++round) {
-        double start = now();
-        for (int i = 0; i < calls; ++i) {
-            call();
-        }
-        best = std::min(best, (now() - start) * 1e9 / calls);
-    }
-    return best;
-}
 
 std::wstring besideExe(const wchar_t *relative) {
     wchar_t path[MAX_PATH] = {};
@@ -93,12 +70,12 @@ int main() {
     DISPID id = 0;
     volatile DISPID sink = 0;
     int next = 0;
-    double component = measure(kLookups, [&] {
+    double component = bench::nsPerCall(kLookups, 5, [&] {
         LPOLESTR name = const_cast<LPOLESTR>(names[next++ & 3]);
         player->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
         sink = id;
     });
-    double typeInfo = measure(kLookups, [&] {
+    double typeInfo = bench::nsPerCall(kLookups, 5, [&] {
         LPOLESTR name = const_cast<LPOLESTR>(names[next++ & 3]);
         info->GetIDsOfNames(&name, 1, &id);
         sink = id;
@@ -108,13 +85,13 @@ int main() {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
-    double lateBound = measure(kCalls, [&] {
+    double lateBound = bench::nsPerCall(kCalls, 5, [&] {
         player->Invoke(12, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result,
                        nullptr, nullptr);
         sink = result.lVal;
     });
     LONG value = 0;
-    double vtable = measure(kCalls, [&] {
+    double vtable = bench::nsPerCall(kCalls, 5, [&] {
         player->get_PlayPos(&value);
         sink = value;
     });

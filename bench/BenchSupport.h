@@ -1,7 +1,7 @@
-// Timing helpers shared by the player benchmarks: every figure is a ratio of two measurements
-// taken in the same run, best of several rounds to shed scheduler noise.
-#ifndef KESTRAVA_BENCH_PLAYER_BENCHSUPPORT_H
-#define KESTRAVA_BENCH_PLAYER_BENCHSUPPORT_H
+// Timing helpers shared by the benchmarks: every figure is a ratio of two measurements taken in
+// the same run, best of several rounds to shed scheduler noise.
+#ifndef KESTRAVA_BENCH_BENCHSUPPORT_H
+#define KESTRAVA_BENCH_BENCHSUPPORT_H
 
 #include <windows.h>
 
@@ -18,6 +18,10 @@ inline double nowNs() {
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return static_cast<double>(t.QuadPart) * nsPerTick;
+}
+
+inline double nowMs() {
+    return nowNs() / 1e6;
 }
 
 // Nanoseconds per call of `body`, the best of `rounds` rounds of `iterations` calls.
