@@ -140,11 +140,25 @@ void unregisterTypeLibrary() {
     }
 }
 
+std::wstring guidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
 // The class key, as the registry script names it.
 std::wstring classKey() {
-    wchar_t clsid[40] = {};
-    StringFromGUID2(CLSID_KestravaCOM, clsid, 40);
-    return std::wstring(L"CLSID\\") + clsid;
+    return L"CLSID\\" + guidText(CLSID_KestravaCOM);
+}
+
+// This architecture's entry of the type library, as RegisterTypeLib writes it.
+std::wstring ownTypeLibraryKey() {
+#ifdef _WIN64
+    const wchar_t *platform = L"win64";
+#else
+    const wchar_t *platform = L"win32";
+#endif
+    return L"TypeLib\\" + guidText(LIBID_KESTRAVALib) + L"\\1.0\\0\\" + platform;
 }
 
 // Whether the other architecture's build of this class is registered in the other registry
@@ -180,11 +194,14 @@ HRESULT registerServer() {
 
 void unregisterServer() {
     if (otherArchitectureRegistered()) {
-        // Only this view's class key goes, as the script's ForceRemove would remove it.
+        // Only this view's class key and this architecture's library entry go. UnRegisterTypeLib
+        // would also remove the interfaces' keys in both views, and without them the other
+        // build's hosts cannot reach the object across apartments.
         RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey().c_str());
-    } else {
-        applyOwnScript(RegistryMode::Unregister);
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, ownTypeLibraryKey().c_str());
+        return;
     }
+    applyOwnScript(RegistryMode::Unregister);
     unregisterTypeLibrary();
 }
 

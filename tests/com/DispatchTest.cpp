@@ -3,6 +3,10 @@
 
 #include <Doubles.h>
 
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
 using comtest::ComPtr;
 using comtest::Server;
 
@@ -207,4 +211,56 @@ TEST_F(Dispatch, InvokeRefusesWhatTheInterfaceLacks) {
     EXPECT_EQ(S_OK, info->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
                                  &result, nullptr, nullptr));
     EXPECT_EQ(1, PlayCtrlDouble_CountCalls("PlayM4_GetFileTime"));
+}
+
+namespace {
+
+// From a multithreaded apartment: the object lives in an apartment COM makes for it, and every
+// call crosses to it through proxies built from the registered interfaces.
+void reachEveryInterfaceFromTheMultithreadedApartment() {
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+        ComPtr<IUnknown> object;
+        HRESULT hr = CoCreateInstance(CLSID_KestravaCOM, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IUnknown, object.outVoid());
+        EXPECT_EQ(S_OK, hr) << std::hex << hr;
+        for (REFIID iid : {IID_IBaseFilePlay, IID_IFileInfo, IID_IRegionManify, IID_IPlayFrame,
+                           IID_IConvert, IID_ICapture, IID_IExtendHalvet}) {
+            ComPtr<IUnknown> itf;
+            hr = object ? object->QueryInterface(iid, itf.outVoid()) : E_POINTER;
+            wchar_t name[40] = {};
+            StringFromGUID2(iid, name, 40);
+            EXPECT_EQ(S_OK, hr) << comtest::narrow(name) << ": 0x" << std::hex << hr;
+        }
+        ComPtr<IDispatch> dispatch;
+        if (object && SUCCEEDED(object->QueryInterface(IID_IDispatch, dispatch.outVoid()))) {
+            LPOLESTR name = const_cast<LPOLESTR>(L"Volume");
+            DISPID id = 0;
+            EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+            VARIANT result;
+            VariantInit(&result);
+            DISPPARAMS none = {nullptr, nullptr, 0, 0};
+            hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                  &result, nullptr, nullptr);
+            EXPECT_EQ(S_OK, hr) << std::hex << hr;
+            EXPECT_EQ(VT_I4, result.vt);
+        } else {
+            ADD_FAILURE() << "no IDispatch";
+        }
+    }
+    CoUninitialize();
+}
+
+} // namespace
+
+// With KESTRAVA_AS_REGISTERED set, the class is used as registered, whichever module that
+// names, and this test registers nothing (side-by-side.sh).
+TEST(CrossApartment, MultithreadedHostReachesEveryInterfaceAndCallsLateBound) {
+    std::unique_ptr<Server> own;
+    if (!std::getenv("KESTRAVA_AS_REGISTERED")) {
+        own = std::make_unique<Server>();
+        ASSERT_TRUE(own->loaded());
+        ASSERT_EQ(S_OK, own->registerServer());
+    }
+    std::thread(reachEveryInterfaceFromTheMultithreadedApartment).join();
 }

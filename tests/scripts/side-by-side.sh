@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Both architectures registered in one win64 prefix: a host of each bitness creates the class by
 # ProgID, plays a clip to its end counting its frames in the analysis function and saves a JPEG;
-# each cscript runs the late-binding example; unregistering one architecture leaves the other
-# working and the first one's hosts get REGDB_E_CLASSNOTREG.
+# each cscript runs the late-binding example. Unregistering either architecture first leaves the
+# other working, for hosts in a multithreaded apartment too (their calls need the interfaces'
+# keys, which both share), and the first one's hosts get REGDB_E_CLASSNOTREG; unregistering the
+# other then leaves no key of ours in either registry view.
 # Usage: side-by-side.sh <64-bit wine-run.sh> <64-bit bin> <32-bit bin> <clip> <examples folder>
 set -u
 run=$1 bin64=$2 bin32=$3 clip=$4 examples=$5
@@ -51,6 +53,34 @@ host() {
     fail "the $arch-bit host saved no JPEG"
 }
 
+# The COM tests' host of that bitness, creating the class as registered from a multithreaded
+# apartment: all seven interfaces and one late-bound call.
+mta() {
+  local out
+  out=$(KESTRAVA_AS_REGISTERED=1 "$run" "$(windows "$(bin "$1")/doubles/com_dispatch.exe")" \
+    --gtest_filter='CrossApartment.*' 2>&1 | tr -d '\r')
+  if echo "$out" | grep -q '^\[  PASSED  \] 1 test'; then
+    echo "-- $1-bit host in a multithreaded apartment: ok"
+  else
+    echo "$out"
+    fail "the $1-bit host in a multithreaded apartment failed"
+  fi
+}
+
+# Our keys that the registry view of that bitness holds, one a line.
+guids='5428B9E4-1807-4443-B436-6D1C33BDEB62|AE8D5F57-91E0-4FB2-8FF8-E967A158A807'
+guids+='|0D0C5ED7-625C-46DD-8E2C-24ED955103D0|402B3633-3638-4968-8AE2-98B4218709A0'
+guids+='|DF272E0B-30D8-4074-854B-0F8F82B94B53|025E7014-1CC7-42E9-9F66-65F4387D5086'
+guids+='|9A39DB16-CC3F-4E51-BE8F-35A92E8668D0|8ED2912B-8343-458F-878E-F39F180EBD5D'
+guids+='|E016061C-D38F-4533-8DA8-50C70DCBAD5F'
+ours() {
+  local collection
+  for collection in 'HKCR' 'HKCR\CLSID' 'HKCR\Interface' 'HKCR\TypeLib'; do
+    "$run" "$(tool "$1" reg)" query "$collection" 2>/dev/null | tr -d '\r' |
+      grep -iE "\\\\(Kestrava\.KestravaCOM(\.1)?|\{($guids)\})\$"
+  done
+}
+
 # The late-binding example under the cscript of that bitness.
 script() {
   local out
@@ -72,15 +102,35 @@ host 32 works
 script 64
 script 32
 
-register 32 /u
-host 64 works
-host 32 unregistered
+# Either architecture unregistered first, then the other: the second round registers both again.
+for gone in 32 64; do
+  kept=64
+  [ "$gone" = 32 ] || kept=32
+  if [ "$gone" = 64 ]; then
+    register 64
+    register 32
+  fi
+  register "$gone" /u
+  "$run" reg query "$typelib\\win$gone" >/dev/null 2>&1 &&
+    fail "the type library's win$gone subkey remains"
+  "$run" reg query "$typelib\\win$kept" >/dev/null 2>&1 ||
+    fail "the type library's win$kept subkey went with the $gone-bit DLL"
+  for view in 32 64; do
+    [ "$(ours "$view" | grep -ci '\\Interface\\')" = 7 ] ||
+      fail "the $view-bit view lacks interface keys after unregistering the $gone-bit DLL"
+  done
+  ours "$gone" | grep -qi '\\CLSID\\' && fail "the $gone-bit class key remains"
+  host "$kept" works
+  mta "$kept"
+  host "$gone" unregistered
 
-register 32
-register 64 /u
-host 32 works
-host 64 unregistered
-register 32 /u
+  register "$kept" /u
+  for view in 32 64; do
+    left=$(ours "$view")
+    [ -z "$left" ] || fail "after unregistering $gone-bit then $kept-bit, the $view-bit view keeps:
+$left"
+  done
+done
 
 [ "$failed" = 0 ] && echo "both architectures side by side: ok"
 exit "$failed"
