@@ -8,6 +8,8 @@ top="$(cd "$here/.." && pwd)"
 base="$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)"
 
 bash "$here/build.sh" "$base"
+. "$here/wine-session.sh"
+wine_session_probe # once for both architectures
 for build in "$base" "${base}64"; do
   echo "==== $(sed -n 's/^export WINEARCH=win//p' "$build/wine-run.sh")-bit ($build)"
   (

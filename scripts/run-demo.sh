@@ -69,8 +69,6 @@ demo() {
   out="$top_out/$arch-bit"
   mkdir -p "$out"
   echo "== $arch-bit: the component for $arch-bit hosts ($build)"
-  # shellcheck source=wine-session.sh
-  source "$here/wine-session.sh"
   wine_session "$build"
 
   echo "== registering Kestrava.DLL in $WINEPREFIX"
@@ -112,6 +110,9 @@ demo() {
   return "$rc"
 }
 
+# shellcheck source=wine-session.sh
+source "$here/wine-session.sh"
+wine_session_probe # once for both architectures
 results=() status=0
 for arch in "${archs[@]}"; do
   set +e

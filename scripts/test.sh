@@ -9,6 +9,9 @@ base="$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)"
 
 bash "$here/build.sh" "$base"
 
+# Asked once for both architectures' sessions, so a refusal is reported once.
+. "$here/wine-session.sh"
+wine_session_probe
 passed=0 failed=0 status=0
 for build in "$base" "${base}64"; do
   echo "== tests of $build"
