@@ -15,6 +15,7 @@ set(_engine_sources
   src/PresentationClock.cpp
   src/Presenter.cpp
   src/Snapshot.cpp
+  src/Timeline.cpp
   src/VideoDecoder.cpp)
 list(TRANSFORM _engine_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 

@@ -321,3 +321,73 @@ TEST(Pictures, EveryAcceptedStreamShowsTheToolsOwnDecodeOfTheFrameAskedFor) {
         EXPECT_EQ(ref.frames * 10 / 40, PlayM4_GetCurrentFrameNum(c.port));
     }
 }
+
+namespace {
+// Recordings whose time stamps jump (make-media.sh), and the first frame after each jump.
+struct Jumping {
+    const char *clip;
+    DWORD frames;
+    std::vector<DWORD> jumps;
+};
+} // namespace
+
+TEST(Jumps, TimeRunsStraightOnAcrossJoinsGapsAndTheWrapOfTheStamps) {
+    const Jumping table[] = {
+        {"join_forward.ts", 500, {250}},    {"join_forward.ps", 500, {250}},
+        {"join_back.ts", 500, {250}},       {"join_back.ps", 500, {250}},
+        {"join_twice.ts", 375, {125, 250}}, {"join_twice.ps", 375, {125, 250}},
+        {"join_wrap.ts", 500, {208}},       {"join_wrap.ps", 500, {208}},
+    };
+    for (const Jumping &t : table) {
+        SCOPED_TRACE(t.clip);
+        EndWindow window;
+        OpenClip c(t.clip);
+        ASSERT_EQ(t.frames, PlayM4_GetFileTotalFrames(c.port));
+        EXPECT_EQ(t.frames * 40 / 1000, PlayM4_GetFileTime(c.port));
+        // By frame: on both sides of each jump, and the ends.
+        std::vector<DWORD> targets = {t.frames - 1, 0};
+        for (DWORD j : t.jumps) {
+            targets.insert(targets.end(), {j, j - 1});
+        }
+        for (DWORD n : targets) {
+            ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n)) << n;
+            EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
+            EXPECT_EQ(n * 40, PlayM4_GetPlayedTimeEx(c.port));
+            auto shown = FrameRecorder::instance().take();
+            ASSERT_EQ(1u, shown.size()) << n;
+            EXPECT_EQ(static_cast<LONG>(n * 40), shown[0].stamp);
+            expectPictureOf(t.clip, n);
+        }
+        // By time and by fraction.
+        for (DWORD j : t.jumps) {
+            ASSERT_TRUE(PlayM4_SetPlayedTimeEx(c.port, j * 40 + 39));
+            EXPECT_EQ(j, PlayM4_GetCurrentFrameNum(c.port));
+            expectPictureOf(t.clip, j);
+            ASSERT_TRUE(PlayM4_SetPlayedTimeEx(c.port, j * 40 - 1));
+            EXPECT_EQ(j - 1, PlayM4_GetCurrentFrameNum(c.port));
+            expectPictureOf(t.clip, j - 1);
+            ASSERT_TRUE(PlayM4_SetPlayPos(c.port, (j + 0.5f) / t.frames));
+            EXPECT_EQ(j, PlayM4_GetCurrentFrameNum(c.port));
+        }
+        // Played at 16x: a wait for the gap's wall time would take minutes.
+        ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+        ASSERT_TRUE(PlayM4_Stop(c.port));
+        FrameRecorder::instance().clear();
+        ASSERT_TRUE(PlayM4_Play(c.port, window.hwnd));
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(PlayM4_Fast(c.port));
+        }
+        ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
+        EXPECT_EQ(t.frames - 1, PlayM4_GetCurrentFrameNum(c.port));
+        EXPECT_EQ((t.frames - 1) * 40, PlayM4_GetPlayedTimeEx(c.port));
+        auto shown = FrameRecorder::instance().take();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(static_cast<LONG>(t.frames - 1), shown.back().number);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(shown[i].number * 40, shown[i].stamp) << i;
+            if (i > 0) {
+                EXPECT_LT(shown[i - 1].number, shown[i].number) << i;
+            }
+        }
+    }
+}

@@ -83,6 +83,56 @@ for clip in h264.mp4 mpeg4_packed.avi h264.avi h264_opengop.264 hevc_opengop.hev
   reference "$clip"
 done
 
+# Recordings whose time stamps jump, as recorders that record on motion and exports that join
+# recordings write them, each as a transport and as a program stream: two 10 s halves 30
+# minutes apart; a newer half, then one 50 minutes older; three 5 s parts with both jumps; and
+# 20 s across the wrap of the 33-bit stamps (frame 208 is the first after it). Each part has
+# a picture of its own, so that a frame from the wrong part shows.
+part() { # OUT SOURCE FRAMES OFFSET
+  ff -f lavfi -i "$2=size=320x240:rate=25" -frames:v "$3" -pix_fmt yuv420p "${x264[@]}" \
+    -f mpegts -output_ts_offset "$4" "$1"
+}
+joined() { # NAME PART...
+  [ -s "$1.ps" ] && return
+  cat "${@:2}" >"$1.ts.tmp"
+  : >no-sound.alaw
+  python3 "$here/make-ps.py" "$1.ts.tmp" alaw no-sound.alaw "$1.ps"
+  mv "$1.ts.tmp" "$1.ts"
+  rm -f no-sound.alaw
+}
+if [ ! -s join_twice.ps ]; then
+  part join-a.ts testsrc 250 100
+  part join-b.ts testsrc2 250 1900
+  part join-c.ts testsrc2 250 3100
+  joined join_forward join-a.ts join-b.ts
+  joined join_back join-c.ts join-a.ts
+  part join-a.ts testsrc 125 100
+  part join-b.ts testsrc2 125 1900
+  part join-c.ts rgbtestsrc 125 50
+  joined join_twice join-a.ts join-b.ts join-c.ts
+  rm -f join-a.ts join-b.ts join-c.ts
+fi
+if [ ! -s join_wrap.ps ]; then
+  part join-wrap.ts testsrc 500 95434
+  joined join_wrap join-wrap.ts
+  rm -f join-wrap.ts
+fi
+# The tool's decode of the frames on either side of each jump, as for the clips above.
+pictures() { # CLIP FRAME...
+  local n
+  mkdir -p refs
+  for n in "${@:2}"; do
+    [ -s "refs/$1-$n.yuv" ] || ff -i "$1" -an -vf "select=eq(n\,$n)" -fps_mode passthrough \
+      -frames:v 1 -pix_fmt yuv420p -f rawvideo "refs/$1-$n.yuv"
+  done
+}
+for ext in ts ps; do
+  pictures "join_forward.$ext" 0 249 250 499
+  pictures "join_back.$ext" 0 249 250 499
+  pictures "join_twice.$ext" 0 124 125 249 250 374
+  pictures "join_wrap.$ext" 0 207 208 499
+done
+
 # A short full-HD clip: its snapshots are larger than the buffer hosts usually offer.
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4

@@ -30,6 +30,7 @@ void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
     entries_.clear();
     keys_.clear();
     packetPts_.clear();
+    timeline_.reset(1);
     try {
         builder_.start(port, [this, utf8Path, stream, onDone = std::move(onDone)] {
             build(utf8Path, stream, onDone);
@@ -78,6 +79,7 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         AVStream *st = fmt->streams[stream];
         timeBase = st->time_base;
         rate = frameRateOf(st);
+        timeline_.reset(av_rescale_q(1, av_inv_q(rate), timeBase));
         if (DisplayOrder::supports(st->codecpar->codec_id)) {
             try {
                 order = std::make_unique<DisplayOrder>(st->codecpar);
@@ -97,8 +99,10 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
                 int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
                              : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                           : counter;
-                packets.push_back({ts, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
-                                   pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts});
+                const bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+                const int segment = timeline_.add(pkt->dts, pkt->pts, pkt->pos, key);
+                packets.push_back(
+                    {ts, pkt->pos, key, pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts, ts, segment});
                 if (order) {
                     order->add(pkt.get());
                 }
@@ -110,8 +114,10 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         // An unreadable tail leaves the frames read so far.
     }
     if (everyPts || !order) {
+        // In display order within each segment, and segment after segment.
         for (IndexEntry &e : packets) {
-            e.seekTs = e.pts;
+            e.seekTs = e.filePts;
+            e.pts = e.filePts + timeline_.offset(e.segment);
         }
         std::stable_sort(packets.begin(), packets.end(),
                          [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });

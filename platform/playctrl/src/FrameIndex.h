@@ -3,10 +3,13 @@
 // Where the container lacks a presentation time for some pictures (bare streams, AVI), the
 // order comes from the bitstream and each picture is given the time of its place at the
 // stream's frame rate; the decoder then stamps packets with these times (ptsForPacket).
+// Where the stamps jump (joined or motion-triggered recordings), times are those of the
+// file's continuous timeline (Timeline.h), and the decoder moves packets onto it (offsetAt).
 #ifndef KESTRAVA_PLAYCTRL_FRAMEINDEX_H
 #define KESTRAVA_PLAYCTRL_FRAMEINDEX_H
 
 #include "ModuleThread.h"
+#include "Timeline.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -20,10 +23,12 @@
 namespace playctrl {
 
 struct IndexEntry {
-    int64_t pts; // display time stamp in the stream's time base
+    int64_t pts; // display time on the file's timeline, in the stream's time base
     int64_t pos; // byte position of the packet, -1 if unknown
     bool key;
-    int64_t seekTs; // the packet's own time stamp, as a demuxer's seek finds it
+    int64_t seekTs;  // the packet's own time stamp, as a demuxer's seek finds it
+    int64_t filePts; // the time the file gives the picture, the recorder's clock for one
+    int segment;     // the timeline's segment it lies in, counted in file order
 };
 
 class FrameIndex {
@@ -52,6 +57,12 @@ class FrameIndex {
     // packet at this byte position yields, or AV_NOPTS_VALUE.
     bool timedByOrder() const { return !packetPts_.empty(); }
     int64_t ptsForPacket(int64_t pos) const;
+    // Whether the file's stamps jump; then what moves the packet at this byte position onto
+    // the timeline.
+    bool joined() const { return timeline_.segments() > 1; }
+    int64_t offsetAt(int64_t pos) const { return timeline_.offsetAt(pos); }
+    // Whether decoded pictures carry the index's times only if the decoder stamps packets.
+    bool restamps() const { return timedByOrder() || joined(); }
 
     // For tests and tools: builds synchronously from an already sorted packet list.
     void assign(std::vector<IndexEntry> packets);
@@ -63,6 +74,7 @@ class FrameIndex {
     std::vector<IndexEntry> entries_; // written by the builder, read only once ready_
     std::vector<int> keys_;           // frame numbers of key frames, ascending
     std::vector<std::pair<int64_t, int64_t>> packetPts_; // (byte position, pts), by position
+    Timeline timeline_; // written by the builder, read only once ready_
     int64_t frameTicks_ = 0;
     std::atomic<bool> ready_{false};
     std::atomic<bool> abort_{false};

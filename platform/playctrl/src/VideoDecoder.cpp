@@ -75,6 +75,10 @@ int64_t VideoDecoder::fromMs(int64_t ms, int64_t firstPts) const {
 namespace {
 constexpr int kMaxFailuresInARow = 64;
 
+int64_t shift(int64_t ts, int64_t offset) {
+    return ts == AV_NOPTS_VALUE ? ts : ts + offset;
+}
+
 void failIfOutOfMemory(int rc) {
     if (rc == AVERROR(ENOMEM)) {
         throw EngineError{kAllocMemory};
@@ -134,6 +138,11 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
             if (index && index->timedByOrder()) {
                 packet_->pts = index->ptsForPacket(packet_->pos);
                 packet_->dts = AV_NOPTS_VALUE;
+            } else if (index && index->joined()) {
+                // By position: across joins the same stamp may stand for several pictures.
+                const int64_t offset = index->offsetAt(packet_->pos);
+                packet_->pts = shift(packet_->pts, offset);
+                packet_->dts = shift(packet_->dts, offset);
             }
             unstamped_ = unstamped_ || !index;
             bool unwanted = wantedFrom_ != AV_NOPTS_VALUE && packet_->pts != AV_NOPTS_VALUE &&

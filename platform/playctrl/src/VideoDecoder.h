@@ -43,11 +43,9 @@ class VideoDecoder {
     void restart();
     // Number of the last frame returned by next(); -1 right after opening or seeking.
     int lastNumber() const { return lastNumber_; }
-    // Whether decoding may go on to lastNumber() + 1: not when the index times pictures by
-    // their order but packets went in before it was ready, without those times.
-    bool continuesWith(const FrameIndex &index) const {
-        return !(unstamped_ && index.timedByOrder());
-    }
+    // Whether decoding may go on to lastNumber() + 1: not when the index's times are stamped
+    // on packets but packets went in before it was ready, without those times.
+    bool continuesWith(const FrameIndex &index) const { return !(unstamped_ && index.restamps()); }
     // Whether every picture shown at or after `pts` can still come out: none of them was left
     // out since the last seek.
     bool keepsAllFrom(int64_t pts) const { return skippedUpTo_ < pts; }
