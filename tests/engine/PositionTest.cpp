@@ -63,6 +63,17 @@ void expectPictureOf(const std::string &clip, DWORD n) {
     }
     EXPECT_EQ(0u, differing) << "picture shown for frame " << n;
 }
+// A seek by frame shows frame n, once, at its time.
+void expectSeekShows(LONG port, DWORD n) {
+    SCOPED_TRACE(n);
+    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(port, n)) << "code " << PlayM4_GetLastError(port);
+    EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(port));
+    EXPECT_EQ(n * 40, PlayM4_GetPlayedTimeEx(port));
+    auto shown = FrameRecorder::instance().take();
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(static_cast<LONG>(n), shown[0].number);
+    EXPECT_EQ(static_cast<LONG>(n * 40), shown[0].stamp);
+}
 } // namespace
 
 TEST(Index, TotalFramesAndDurationAreExact) {
@@ -107,13 +118,7 @@ TEST(Seek, LandsExactlyOnTheRequestedFrame) {
             targets.push_back(random() % kClipFrames);
         }
         for (DWORD n : targets) {
-            ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n)) << n;
-            EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
-            EXPECT_EQ(n * 40, PlayM4_GetPlayedTimeEx(c.port));
-            auto shown = FrameRecorder::instance().take();
-            ASSERT_EQ(1u, shown.size()) << n;
-            EXPECT_EQ(static_cast<LONG>(n), shown[0].number);
-            EXPECT_EQ(static_cast<LONG>(n * 40), shown[0].stamp);
+            ASSERT_NO_FATAL_FAILURE(expectSeekShows(c.port, n));
         }
         EXPECT_FALSE(PlayM4_SetCurrentFrameNum(c.port, kClipFrames));
         EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
@@ -350,12 +355,7 @@ TEST(Jumps, TimeRunsStraightOnAcrossJoinsGapsAndTheWrapOfTheStamps) {
             targets.insert(targets.end(), {j, j - 1});
         }
         for (DWORD n : targets) {
-            ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n)) << n;
-            EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(c.port));
-            EXPECT_EQ(n * 40, PlayM4_GetPlayedTimeEx(c.port));
-            auto shown = FrameRecorder::instance().take();
-            ASSERT_EQ(1u, shown.size()) << n;
-            EXPECT_EQ(static_cast<LONG>(n * 40), shown[0].stamp);
+            ASSERT_NO_FATAL_FAILURE(expectSeekShows(c.port, n));
             expectPictureOf(t.clip, n);
         }
         // By time and by fraction.
