@@ -342,6 +342,7 @@ TEST(Jumps, TimeRunsStraightOnAcrossJoinsGapsAndTheWrapOfTheStamps) {
         {"join_back.ts", 500, {250}},       {"join_back.ps", 500, {250}},
         {"join_twice.ts", 375, {125, 250}}, {"join_twice.ps", 375, {125, 250}},
         {"join_wrap.ts", 500, {208}},       {"join_wrap.ps", 500, {208}},
+        {"join_flagged.ts", 500, {250}},
     };
     for (const Jumping &t : table) {
         SCOPED_TRACE(t.clip);

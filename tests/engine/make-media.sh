@@ -117,6 +117,26 @@ if [ ! -s join_wrap.ps ]; then
   joined join_wrap join-wrap.ts
   rm -f join-wrap.ts
 fi
+# A step of three frames that the stream flags as a new time base, as a recorder starting a new
+# recording may.
+if [ ! -s join_flagged.ts ]; then
+  part join-a.ts testsrc 250 100
+  part join-b.ts testsrc2 250 110.12
+  python3 - join-b.ts <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+for i in range(0, len(data), 188):
+    # The first packet that starts a picture and carries the clock: set its discontinuity flag.
+    if data[i + 1] & 0x40 and data[i + 3] & 0x20 and data[i + 4] and data[i + 5] & 0x10:
+        data[i + 5] |= 0x80
+        break
+else:
+    sys.exit("no packet with a clock reference")
+open(sys.argv[1], "wb").write(data)
+PY
+  cat join-a.ts join-b.ts >join_flagged.ts
+  rm -f join-a.ts join-b.ts
+fi
 # The tool's decode of the frames on either side of each jump, as for the clips above.
 pictures() { # CLIP FRAME...
   local n
@@ -126,6 +146,7 @@ pictures() { # CLIP FRAME...
       -frames:v 1 -pix_fmt yuv420p -f rawvideo "refs/$1-$n.yuv"
   done
 }
+pictures join_flagged.ts 0 249 250 499
 for ext in ts ps; do
   pictures "join_forward.$ext" 0 249 250 499
   pictures "join_back.$ext" 0 249 250 499

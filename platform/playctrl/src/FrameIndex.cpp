@@ -4,7 +4,10 @@
 #include "FfmpegPtr.h"
 #include "MediaInput.h"
 
+#include <windows.h>
+
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace playctrl {
@@ -20,6 +23,51 @@ int64_t medianStep(std::vector<int64_t> steps) {
     std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
     return steps[steps.size() / 2];
 }
+
+// The discontinuity flag that a transport stream sets in the packet where its time base starts
+// afresh: libavformat reads it but does not hand it on.
+class TsDiscontinuity {
+  public:
+    TsDiscontinuity(const std::string &utf8Path, const AVFormatContext *fmt) {
+        if (std::strcmp(fmt->iformat->name, "mpegts") != 0) {
+            return;
+        }
+        std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, nullptr, 0), 0);
+        if (!wide.empty() && MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, &wide[0],
+                                                 static_cast<int>(wide.size())) > 0) {
+            file_ = CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+        }
+    }
+    ~TsDiscontinuity() {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+    }
+    TsDiscontinuity(const TsDiscontinuity &) = delete;
+    TsDiscontinuity &operator=(const TsDiscontinuity &) = delete;
+
+    // Whether the transport packet at byte position `pos` (192-byte packets start with four
+    // bytes of their own) carries the flag.
+    bool at(int64_t pos) const {
+        uint8_t p[10];
+        DWORD got = 0;
+        LARGE_INTEGER where;
+        where.QuadPart = pos;
+        if (file_ == INVALID_HANDLE_VALUE || pos < 0 ||
+            !SetFilePointerEx(file_, where, nullptr, FILE_BEGIN) ||
+            !ReadFile(file_, p, sizeof p, &got, nullptr) || got != sizeof p) {
+            return false;
+        }
+        const uint8_t *packet = p[0] == 0x47 ? p : p[4] == 0x47 ? p + 4 : nullptr;
+        // An adaptation field that is not empty, with its first flag set.
+        return packet && (packet[3] & 0x20) && packet[4] > 0 && (packet[5] & 0x80);
+    }
+
+  private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
 } // namespace
 
 void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
@@ -87,6 +135,7 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
                 // Without it, packets are taken in the order of their time stamps.
             }
         }
+        const TsDiscontinuity discontinuity(path, fmt.get());
         PacketPtr pkt(av_packet_alloc());
         int64_t counter = 0;
         while (!abort_ && av_read_frame(fmt.get(), pkt.get()) >= 0) {
@@ -100,7 +149,8 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
                              : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                           : counter;
                 const bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-                const int segment = timeline_.add(pkt->dts, pkt->pts, pkt->pos, key);
+                const int segment = timeline_.add(pkt->dts, pkt->pts, pkt->pos, key,
+                                                  key && discontinuity.at(pkt->pos));
                 packets.push_back(
                     {ts, pkt->pos, key, pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts, ts, segment});
                 if (order) {

@@ -34,8 +34,9 @@ bool Timeline::jumps(int64_t dts, bool key) const {
     return step > limit || step < -limit || (step < 0 && key);
 }
 
-int Timeline::add(int64_t dts, int64_t pts, int64_t pos, bool key) {
-    const bool jumped = jumps(dts, key);
+int Timeline::add(int64_t dts, int64_t pts, int64_t pos, bool key, bool discontinuity) {
+    // A flagged discontinuity counts where decoding can start afresh, at a key frame.
+    const bool jumped = jumps(dts, key) || (discontinuity && key && !segments_.empty());
     if (segments_.empty() || jumped) {
         if (!segments_.empty()) {
             segments_.back().interval = step_ > 0 ? step_ : headerTicks_;

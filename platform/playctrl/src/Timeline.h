@@ -18,9 +18,10 @@ class Timeline {
     void reset(int64_t headerTicks);
 
     // The next packet of the stream in file order: its decoding and presentation time stamps
-    // (AV_NOPTS_VALUE where it has none) and byte position (-1 if unknown). Returns its
-    // segment.
-    int add(int64_t dts, int64_t pts, int64_t pos, bool key);
+    // (AV_NOPTS_VALUE where it has none), byte position (-1 if unknown), whether decoding may
+    // start there, and whether the container says its time base starts afresh there. Returns
+    // its segment.
+    int add(int64_t dts, int64_t pts, int64_t pos, bool key, bool discontinuity);
 
     int segments() const { return static_cast<int>(segments_.size()); }
     // What moves a segment's own time stamps onto the timeline; 0 for the first.
