@@ -3,6 +3,7 @@
 set(_engine_sources
   src/AudioOut.cpp
   src/DisplayOrder.cpp
+  src/Errors.cpp
   src/Exports.cpp
   src/FrameCache.cpp
   src/FrameIndex.cpp

@@ -36,6 +36,11 @@ TEST(OutOfMemory, CallsFailWithCodeSixAndThePortWorksAfterwards) {
     LONG other = 5;
     EXPECT_FALSE(PlayM4_GetPort(&other));
     EXPECT_EQ(6u, PlayM4_GetLastError(-1));
+    // StopSound has no port: its failure is kept where calls without one keep theirs.
+    EXPECT_FALSE(PlayM4_GetPort(nullptr));
+    EXPECT_EQ(1u, PlayM4_GetLastError(-1));
+    EXPECT_FALSE(PlayM4_StopSound());
+    EXPECT_EQ(6u, PlayM4_GetLastError(-1));
     BYTE small[16];
     DWORD written;
     EXPECT_FALSE(PlayM4_GetJPEG(port, small, sizeof small, &written));

@@ -53,8 +53,26 @@ TEST(Ports, ThirtyTwoOpenClipsPlayTogether) {
 }
 
 TEST(Errors, InvalidUnallocatedAndUnopenedPortsGiveTheirCodes) {
-    EXPECT_FALSE(PlayM4_Play(-1, nullptr));
-    EXPECT_EQ(1u, PlayM4_GetLastError(-1));
+    // Port -1 is what a host without a port passes (before OpenFile, after CloseFile): every kind
+    // of call fails with code 1. StopSound, which takes no port, leaves its outcome there too.
+    static char path[] = "missing.mp4";
+    static DWORD written;
+    static LONG width, height;
+    using Call = BOOL (*)();
+    const Call withoutPort[] = {
+        [] { return PlayM4_Play(-1, nullptr); },
+        [] { return PlayM4_OpenFile(-1, path); },
+        [] { return PlayM4_FreePort(-1); },
+        [] { return PlayM4_GetBMP(-1, nullptr, 0, &written); },
+        [] { return PlayM4_GetPictureSize(-1, &width, &height); },
+        []() -> BOOL { return PlayM4_GetFileTotalFrames(-1) != 0; },
+    };
+    for (size_t i = 0; i < std::size(withoutPort); ++i) {
+        ASSERT_TRUE(PlayM4_StopSound());
+        ASSERT_EQ(0u, PlayM4_GetLastError(-1)) << i;
+        EXPECT_FALSE(withoutPort[i]()) << i;
+        EXPECT_EQ(1u, PlayM4_GetLastError(-1)) << i;
+    }
     EXPECT_FALSE(PlayM4_Stop(32));
     EXPECT_EQ(1u, PlayM4_GetLastError(32));
     EXPECT_FALSE(PlayM4_FreePort(12345));

@@ -78,6 +78,8 @@ PLAYM4_API BOOL WINAPI PlayM4_Fast(LONG port);
 PLAYM4_API BOOL WINAPI PlayM4_Slow(LONG port);
 PLAYM4_API BOOL WINAPI PlayM4_ThrowBFrameNum(LONG port, DWORD count);
 PLAYM4_API BOOL WINAPI PlayM4_PlaySound(LONG port);
+/* Silences every port. It takes no port: its outcome (0, or the code of its failure) is read
+   with PlayM4_GetLastError(-1). */
 PLAYM4_API BOOL WINAPI PlayM4_StopSound(void);
 PLAYM4_API BOOL WINAPI PlayM4_SetPlayPos(LONG port, float position);
 PLAYM4_API float WINAPI PlayM4_GetPlayPos(LONG port);
@@ -101,6 +103,10 @@ PLAYM4_API BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type,
    size the picture needs. */
 PLAYM4_API BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 PLAYM4_API BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written);
+/* The code the last call on `port` left: 0 after success. A port outside 0..31, -1 (no port)
+   included, fails with code 1; a port inside that range not handed out by GetPort, or one with
+   no file where a file is needed, fails with code 2. The ports outside 0..31 share one code:
+   the last left by a call on any of them, by a failed GetPort or by StopSound. */
 PLAYM4_API DWORD WINAPI PlayM4_GetLastError(LONG port);
 
 #ifdef __cplusplus

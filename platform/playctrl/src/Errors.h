@@ -25,6 +25,11 @@ struct EngineError {
     Error code;
 };
 
+// The code a caller is given for the exception being handled; call it only inside a catch
+// block. Every place that turns an exception into a code uses it, so that the same failure gives
+// the same code whether it happened on the caller's thread or on the port's worker.
+Error currentError() noexcept;
+
 } // namespace playctrl
 
 #endif

@@ -6,25 +6,10 @@
 #include "PortTable.h"
 
 #include <cstring>
-#include <new>
 
 using namespace playctrl;
 
 namespace {
-
-unsigned long codeOf(const std::exception_ptr &e) {
-    try {
-        std::rethrow_exception(e);
-    } catch (const EngineError &error) {
-        return error.code;
-    } catch (const std::bad_alloc &) {
-        return kAllocMemory;
-    } catch (const std::system_error &) {
-        return kCreateThread;
-    } catch (...) {
-        return kOrderIncorrect;
-    }
-}
 
 template <class R, class F> R query(LONG port, R failed, F &&fn) {
     try {
@@ -32,7 +17,7 @@ template <class R, class F> R query(LONG port, R failed, F &&fn) {
         setLastError(port, kNoError);
         return result;
     } catch (...) {
-        setLastError(port, codeOf(std::current_exception()));
+        setLastError(port, currentError());
         return failed;
     }
 }
@@ -62,7 +47,7 @@ BOOL WINAPI PlayM4_GetPort(LONG *port) {
         setLastError(*port, kNoError);
         return TRUE;
     } catch (...) {
-        setLastError(-1, codeOf(std::current_exception()));
+        setLastError(-1, currentError());
         return FALSE;
     }
 }
@@ -73,7 +58,7 @@ BOOL WINAPI PlayM4_FreePort(LONG port) {
         setLastError(port, kNoError);
         return TRUE;
     } catch (...) {
-        setLastError(port, codeOf(std::current_exception()));
+        setLastError(port, currentError());
         return FALSE;
     }
 }
@@ -118,11 +103,14 @@ BOOL WINAPI PlayM4_PlaySound(LONG port) {
     return act(port, [](Player &p) { p.playSound(); });
 }
 
+// It takes no port, so its outcome goes where calls without a valid port leave theirs.
 BOOL WINAPI PlayM4_StopSound(void) {
     try {
         forEachPlayer([](Player &p) { p.stopSound(); });
+        setLastError(-1, kNoError);
         return TRUE;
     } catch (...) {
+        setLastError(-1, currentError());
         return FALSE;
     }
 }

@@ -18,17 +18,13 @@ constexpr auto kWorkerLinger = std::chrono::milliseconds(1000);
 constexpr auto kLongestBlank = std::chrono::milliseconds(100);
 
 // The error a caller is given for what `work` threw; a request overtaken goes on up.
-template <class Work> Error failureOf(Work &&work, Error unexpected) {
+template <class Work> Error failureOf(Work &&work) {
     try {
         work();
     } catch (const Superseded &) {
         throw;
-    } catch (const EngineError &e) {
-        return e.code;
-    } catch (const std::bad_alloc &) {
-        return kAllocMemory;
     } catch (...) {
-        return unexpected;
+        return currentError();
     }
     return kNoError;
 }
@@ -295,7 +291,7 @@ void Player::runOnWorker(std::function<void()> work) {
     bool ran = false;
     std::function<void()> command = [&] {
         ran = true;
-        failure.code = failureOf(work, kOrderIncorrect);
+        failure.code = failureOf(work);
     };
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -344,7 +340,7 @@ void Player::serveRequest(std::unique_lock<std::mutex> &lock) {
     bool overtaken = false;
     try {
         Positioner::Serving serving(positioner_, newestRequest_, request);
-        failure = failureOf([&] { showExact(number); }, kOrderIncorrect);
+        failure = failureOf([&] { showExact(number); });
     } catch (const Superseded &) {
         overtaken = true;
     }
@@ -411,12 +407,8 @@ void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
         Error failure = kNoError;
         try {
             playStep(lock);
-        } catch (const EngineError &e) {
-            failure = e.code;
-        } catch (const std::bad_alloc &) {
-            failure = kAllocMemory;
         } catch (...) {
-            failure = kDecodeVideo;
+            failure = currentError();
         }
         // A frame that cannot be shown stops playback rather than the host process.
         if (failure != kNoError) {
