@@ -7,6 +7,7 @@
 namespace {
 
 std::atomic<AnalysisRegistry *> theRegistry{nullptr};
+std::atomic<long> framesInside{0}; // threads inside onDisplayFrame
 
 // Waits a little longer each round: the processor first, then other threads, then the clock.
 void backOff(unsigned &round) {
@@ -59,10 +60,10 @@ class AnalysisRegistry::WalkerClaim {
         }
     }
     ~WalkerClaim() {
-        walker_->calling.store(nullptr, std::memory_order_relaxed);
+        walker_->calling.store(nullptr);
         // Cleared before the claim ends, so no other walk's slot ever shows this thread.
-        walker_->thread.store(0, std::memory_order_relaxed);
-        walker_->claim.store(claim_ + 1, std::memory_order_release);
+        walker_->thread.store(0);
+        walker_->claim.store(claim_ + 1);
     }
     WalkerClaim(const WalkerClaim &) = delete;
     WalkerClaim &operator=(const WalkerClaim &) = delete;
@@ -91,16 +92,32 @@ AnalysisRegistry *AnalysisRegistry::instance() noexcept {
     return existing;
 }
 
-bool AnalysisRegistry::dispatching() noexcept {
-    const AnalysisRegistry *registry = theRegistry.load(std::memory_order_acquire);
-    if (registry) {
-        for (const Walker &walker : registry->walkers_) {
-            if (walker.claim.load() & 1u) {
-                return true;
-            }
-        }
+// The turn taken for one host call, given back on every path, a throwing host function's too.
+class AnalysisRegistry::TurnHeld {
+  public:
+    explicit TurnHeld(AnalysisRegistry &registry) noexcept : registry_(registry) {}
+    ~TurnHeld() { registry_.giveBackTurn(); }
+    TurnHeld(const TurnHeld &) = delete;
+    TurnHeld &operator=(const TurnHeld &) = delete;
+
+  private:
+    AnalysisRegistry &registry_;
+};
+
+AnalysisRegistry::Withdrawal::Withdrawal(AnalysisSubscriber &subscriber) noexcept
+    : subscriber_(subscriber) {
+    subscriber_.withdrawals_.fetch_add(1);
+    if (AnalysisRegistry *registry = theRegistry.load(std::memory_order_acquire)) {
+        registry->wakeWaiting(); // a frame of it that waits already gives up now
     }
-    return false;
+}
+
+AnalysisRegistry::Withdrawal::~Withdrawal() {
+    subscriber_.withdrawals_.fetch_sub(1);
+}
+
+long AnalysisRegistry::framesInFlight() noexcept {
+    return framesInside.load();
 }
 
 int AnalysisRegistry::add(AnalysisSubscriber *subscriber) noexcept {
@@ -198,44 +215,100 @@ int AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
     }
     // Outside the lock: a host function we wait for may itself add or remove.
     if (found) {
+        wakeWaiting(); // a frame waiting for its turn to call it gives up now
         waitUntilNotCalling(subscriber);
     }
     return 0;
 }
 
-bool AnalysisRegistry::markRemoving(DWORD self, bool on) noexcept {
-    bool walking = false;
-    for (Walker &walker : walkers_) {
-        if ((walker.claim.load() & 1u) && walker.thread.load() == self) {
-            walker.removing.store(on);
-            walking = true;
-        }
-    }
-    return walking;
-}
-
 void AnalysisRegistry::waitUntilNotCalling(const AnalysisSubscriber *subscriber) noexcept {
     const DWORD self = GetCurrentThreadId();
-    // Announced before looking at the others, so of two host functions that remove each
-    // other's subscriber at least one sees the other waiting.
-    const bool insideFrame = markRemoving(self, true);
     for (Walker &walker : walkers_) {
         const unsigned claim = walker.claim.load();
         if ((claim & 1u) == 0 || walker.thread.load() == self) {
             continue; // idle, or this thread's own walk (removal from inside the callback)
         }
-        // Until that walk ends, or calls another subscriber: it has then passed this one or
-        // will find its entry cleared.
+        // Until that walk ends or announces another record: it has then passed this one or
+        // will find its entry cleared. Announcing none, it may be reading this one. A walk
+        // holding the turn for this record leaves when the host function returns; one waiting
+        // for the turn gives up now that the entry is cleared.
         for (unsigned round = 0; walker.claim.load() == claim; backOff(round)) {
             const AnalysisSubscriber *calling = walker.calling.load();
-            if ((calling && calling != subscriber) || (insideFrame && walker.removing.load())) {
+            if (calling && calling != subscriber) {
                 break;
             }
         }
     }
-    if (insideFrame) {
-        markRemoving(self, false);
+}
+
+bool AnalysisRegistry::takeTurn(Walker &walker, const std::atomic<AnalysisSubscriber *> &entry,
+                                const AnalysisSubscriber &subscriber) noexcept {
+    const DWORD self = GetCurrentThreadId();
+    // A frame shown from inside a host function, on its thread, goes on as a plain lock would.
+    if (turn_.holder.load() == self) {
+        ++turn_.depth;
+        return true;
     }
+    DWORD none = 0;
+    if (turn_.waiting.load() == 0 && turn_.holder.compare_exchange_strong(none, self)) {
+        turn_.depth = 1;
+        return true;
+    }
+    AcquireSRWLockExclusive(&turn_.lock);
+    walker.ticket = ++turn_.tickets;
+    ++turn_.waiting; // before the holder is looked at: see giveBackTurn()
+    bool granted = false;
+    for (;;) {
+        none = 0;
+        if (oldestWaiting(walker) && turn_.holder.compare_exchange_strong(none, self)) {
+            granted = true;
+            break;
+        }
+        // Whoever removes, opens or closes it may be the holder, waiting for this thread.
+        if (entry.load() != &subscriber || subscriber.withdrawals_.load() != 0) {
+            break;
+        }
+        SleepConditionVariableSRW(&turn_.changed, &turn_.lock, INFINITE, 0);
+    }
+    walker.ticket = 0;
+    --turn_.waiting;
+    ReleaseSRWLockExclusive(&turn_.lock);
+    if (granted) {
+        turn_.depth = 1;
+    } else {
+        wakeWaiting(); // it may have been first in line
+    }
+    return granted;
+}
+
+// Frames take the turn in the order they asked for it, so every port gets its share.
+bool AnalysisRegistry::oldestWaiting(const Walker &walker) const noexcept {
+    for (const Walker &other : walkers_) {
+        if (other.ticket != 0 && other.ticket < walker.ticket) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AnalysisRegistry::giveBackTurn() noexcept {
+    if (--turn_.depth == 0) {
+        // A waiter counts itself before it looks at the holder, and this looks at the count
+        // after freeing the turn: one of the two sees the other.
+        turn_.holder.store(0);
+        wakeWaiting();
+    }
+}
+
+// Wakes the waiting frames to look again at what they wait for, changed before this call. The
+// lock orders that change before a waiter's next look, or after its sleep began.
+void AnalysisRegistry::wakeWaiting() noexcept {
+    if (turn_.waiting.load() == 0) {
+        return; // a frame that counts itself from now on sees the change
+    }
+    AcquireSRWLockExclusive(&turn_.lock);
+    ReleaseSRWLockExclusive(&turn_.lock);
+    WakeAllConditionVariable(&turn_.changed);
 }
 
 void AnalysisRegistry::dispatchFrame(LONG port, char *data, LONG size, LONG width, LONG height,
@@ -248,16 +321,22 @@ void AnalysisRegistry::dispatchFrame(LONG port, char *data, LONG size, LONG widt
     }
     const size_t count = entries->count.load();
     for (size_t i = 0; i < count; ++i) {
-        AnalysisSubscriber *subscriber = entries->slots[i].load();
-        // The record stays alive while read here: remove() waits for walks between calls.
-        if (!subscriber || subscriber->port.load(std::memory_order_relaxed) != port) {
+        const std::atomic<AnalysisSubscriber *> &entry = entries->slots[i];
+        AnalysisSubscriber *subscriber = entry.load();
+        // Read while this walk announces no record, for which remove() waits.
+        if (!subscriber || !subscriber->wantsFrame(port)) {
             continue;
         }
         walker.calling.store(subscriber);
-        if (entries->slots[i].load() == subscriber) { // not removed since it was read
-            subscriber->deliverFrame(port, data, size, width, height, stamp, type, reserved);
+        if (entry.load() == subscriber && takeTurn(walker, entry, *subscriber)) {
+            TurnHeld turn(*this);
+            if (entry.load() == subscriber) { // not removed while it waited
+                subscriber->deliverFrame(port, data, size, width, height, stamp, type, reserved);
+            }
         }
-        walker.calling.store(nullptr, std::memory_order_release);
+        // A full fence, not a release: the next entry is read only once remove() can see that
+        // this record is left, or it might take the old announcement for a later one.
+        walker.calling.exchange(nullptr);
     }
 }
 
@@ -281,6 +360,7 @@ void AnalysisSubscriber::setCallback(AnalysisCallback newCallback, LONG_PTR newU
 
 void CALLBACK onDisplayFrame(LONG port, char *data, LONG size, LONG width, LONG height, LONG stamp,
                              LONG type, LONG reserved) {
+    framesInside.fetch_add(1);
     try {
         if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {
             registry->dispatchFrame(port, data, size, width, height, stamp, type, reserved);
@@ -288,4 +368,7 @@ void CALLBACK onDisplayFrame(LONG port, char *data, LONG size, LONG width, LONG 
     } catch (...) {
         // Nothing may unwind into the SDK's thread.
     }
+    // The last step: a host function may have released the last object, and the module may be
+    // unloaded as soon as this count is zero.
+    framesInside.fetch_sub(1);
 }

@@ -40,10 +40,18 @@ class AnalysisSubscriber {
         }
     }
 
+    // True when a frame of `framePort` would call a host function now.
+    bool wantsFrame(LONG framePort) const {
+        const LONG own = port.load(std::memory_order_relaxed);
+        return framePort == own && own != -1 && callback_.load(std::memory_order_relaxed);
+    }
+
     // The owning player's SDK port (-1: none), read by SDK threads while registered.
     std::atomic<LONG> port{-1};
 
   private:
+    friend class AnalysisRegistry;
+
     void readCallback(AnalysisCallback &host, LONG_PTR &hostUserData, LONG &hostReversed) const {
         for (unsigned attempt = 1;; ++attempt) {
             const unsigned before = version_.load(std::memory_order_acquire);
@@ -68,6 +76,8 @@ class AnalysisSubscriber {
     std::atomic<AnalysisCallback> callback_{nullptr};
     std::atomic<LONG_PTR> userData_{0};
     std::atomic<LONG> reversed_{0};
+    // Non-zero while the owner opens or closes its file (AnalysisRegistry::Withdrawal).
+    std::atomic<unsigned> withdrawals_{0};
 };
 
 #endif

@@ -34,6 +34,8 @@ void KestravaCOM::CheckFileLength() noexcept {
 }
 
 int KestravaCOM::releaseFile(bool evenIfCloseFails) noexcept {
+    // The engine waits below for a frame of ours that may be waiting for a host function.
+    AnalysisRegistry::Withdrawal withdrawal(*this);
     int closed = 0;
     // Closed while registered (only the destructor gets here so) means every open failed: no
     // file to close, and a StopSound would silence whichever other player has the sound.

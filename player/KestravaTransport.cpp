@@ -45,6 +45,8 @@ float fractionOf(int percent) {
 
 HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
     return kestrava::comBoundary(kestrava::kRefused, [&] {
+        // The engine waits below for a frame of ours that may be waiting for a host function.
+        AnalysisRegistry::Withdrawal withdrawal(*this);
         if (port == -1) {
             // Still registered after an open without a port: SDK threads may be reading it.
             LONG obtained = -1;

@@ -31,7 +31,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 STDAPI DllCanUnloadNow() {
     // A frame still on its way back through the registry runs this module's code, even after
     // its host function released the last object.
-    return kestrava::module::lockCount() == 0 && !AnalysisRegistry::dispatching() ? S_OK : S_FALSE;
+    return kestrava::module::lockCount() == 0 && AnalysisRegistry::framesInFlight() == 0 ? S_OK
+                                                                                         : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object) {

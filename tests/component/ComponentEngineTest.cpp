@@ -1,5 +1,6 @@
 // The component on the real engine: snapshots of any size, and host functions that drive player
 // objects from inside the engine's display callback.
+#include "AnalysisRegistry.h"
 #include "ComTestSupport.h"
 #include "DetachedPlayer.h"
 #include "TestBstr.h"
@@ -9,7 +10,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -89,11 +92,12 @@ struct Reentry {
     bool onOwn;
     bool endsDelivery; // the target's host function is called no more once the call returned
     void (*act)(TestPlayer *&target);
+    bool whileOtherWaits = false; // acts once the other player's frame waits for its turn
 };
 
 TestPlayer *players[2];
 const Reentry *reentry = nullptr;
-std::atomic<bool> started{false}, acted{false};
+std::atomic<bool> started{false}, acted{false}, otherWaited{false};
 std::atomic<int> calls[2], callsAfterAct[2];
 
 void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) {
@@ -101,6 +105,11 @@ void CALLBACK reenteringHost(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) 
     if (acted) {
         ++callsAfterAct[userData];
     } else if (userData == 0 && started) {
+        // This frame holds the turn: the other's, once inside, waits for it.
+        for (int i = 0; reentry->whileOtherWaits && !otherWaited && i < 10000; ++i) {
+            otherWaited = AnalysisRegistry::framesInFlight() >= 2;
+            Sleep(1);
+        }
         reentry->act(players[reentry->onOwn ? 0 : 1]);
         acted = true;
     }
@@ -142,6 +151,8 @@ const Reentry reentries[] = {
     {"getters other", false, false, readEverything},
     {"last release own", true, true, releaseLast},
     {"last release other", false, true, releaseLast},
+    {"CloseFile other while its frame waits", false, true, closeFile, true},
+    {"last release other while its frame waits", false, true, releaseLast, true},
 };
 
 } // namespace
@@ -150,7 +161,7 @@ TEST(Reentry, HostFunctionMayDriveAnyPlayerFromInside) {
     for (const Reentry &c : reentries) {
         SCOPED_TRACE(c.name);
         reentry = &c;
-        started = acted = false;
+        started = acted = otherWaited = false;
         for (int i = 0; i < 2; ++i) {
             calls[i] = callsAfterAct[i] = 0;
             players[i] = new TestPlayer;
@@ -169,6 +180,7 @@ TEST(Reentry, HostFunctionMayDriveAnyPlayerFromInside) {
         if (c.endsDelivery) {
             EXPECT_EQ(0, callsAfterAct[target].load());
         }
+        EXPECT_EQ(c.whileOtherWaits, otherWaited.load());
         for (TestPlayer *&p : players) {
             delete p;
             p = nullptr;
@@ -204,4 +216,41 @@ TEST(Reentry, LastReleaseInsideTheAnalysisFunctionLetsTheModuleGo) {
     ASSERT_EQ(S_OK, player->Play());
     ASSERT_TRUE(waitFor([] { return releasedInside.load() == nullptr; }));
     EXPECT_TRUE(waitFor([&] { return server.canUnloadNow() == S_OK; }));
+}
+
+namespace {
+
+// A slow analysis function shared by several players, as a host with one analysis context has.
+std::atomic<int> inside{0}, overlaps{0}, hostCalls{0}, callsOf[4];
+void CALLBACK slowHost(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) {
+    overlaps += ++inside > 1;
+    Sleep(3);
+    ++callsOf[userData];
+    ++hostCalls;
+    --inside;
+}
+
+} // namespace
+
+TEST(AnalysisFunctions, RunOneAtATimeWhateverTheirPlayer) {
+    for (int count : {2, 4}) {
+        SCOPED_TRACE(count);
+        inside = overlaps = hostCalls = 0;
+        std::vector<std::unique_ptr<TestPlayer>> playing;
+        for (int i = 0; i < count; ++i) {
+            callsOf[i] = 0;
+            playing.push_back(std::make_unique<TestPlayer>());
+            ASSERT_EQ(S_OK, playing.back()->OpenFile(Path(media("fast.mp4")), 0));
+            playing.back()->SetAnalyzeCallBack(address(&slowHost), i, 0);
+        }
+        for (auto &p : playing) {
+            ASSERT_EQ(S_OK, p->Play());
+        }
+        EXPECT_TRUE(waitFor([] { return hostCalls >= 500; }, 60000)) << hostCalls.load();
+        playing.clear();
+        EXPECT_EQ(0, overlaps.load());
+        for (int i = 0; i < count; ++i) {
+            EXPECT_GT(callsOf[i].load(), 0) << "player " << i; // each had its turns
+        }
+    }
 }

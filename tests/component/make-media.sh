@@ -11,6 +11,9 @@ x264=(-c:v libx264 -preset veryfast -pix_fmt yuv420p)
 
 [ -s clip.mp4 ] || ff -f lavfi -i testsrc=size=320x240:rate=25 "${x264[@]}" -g 25 -frames:v 150 \
   clip.mp4
+# Many small frames a second: many host calls in little time.
+[ -s fast.mp4 ] || ff -f lavfi -i testsrc=size=160x120:rate=100 "${x264[@]}" -g 50 \
+  -frames:v 1000 fast.mp4
 # Every frame a key frame, nearly lossless: the picture keeps its detail.
 still() {
   [ -s "$1.mp4" ] || ff -f lavfi -i "$2" "${x264[@]}" -g 1 -crf 4 -frames:v 4 -r 25 "$1.mp4"

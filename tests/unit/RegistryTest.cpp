@@ -289,7 +289,8 @@ TEST_F(Registry, HostFunctionMayDriveAnyPlayerFromInside) {
 
 namespace {
 
-// Two SDK threads whose host functions close each other's player at the same moment.
+// Two SDK threads whose host functions would close each other's player: the first to get the
+// turn closes the other, whose frame, waiting for the turn, gives it up.
 TestPlayer *crossed[2];
 std::atomic<int> crossedInside{0};
 void CALLBACK crossingHost(char *, LONG, LONG, LONG, LONG_PTR userData, LONG) {
@@ -319,8 +320,8 @@ TEST_F(Registry, HostFunctionsClosingEachOtherDoNotDeadlock) {
         other.join();
     });
     ASSERT_EQ(std::future_status::ready, frames.wait_for(std::chrono::seconds(60)));
-    EXPECT_EQ(KestravaCOM::Closed, a.state());
-    EXPECT_EQ(KestravaCOM::Closed, b.state());
+    EXPECT_EQ(1, crossedInside.load()); // one at a time: the second never began
+    EXPECT_NE(a.state() == KestravaCOM::Closed, b.state() == KestravaCOM::Closed);
 }
 
 namespace {
