@@ -10,6 +10,7 @@
 
 #include <Kestrava.h>
 
+#include <atomic>
 #include <new>
 #include <stdexcept>
 
@@ -79,13 +80,14 @@ template <class Player> class ObjectCore : public Player {
     // The lock count drops only once the player's destruction has finished, so the module
     // cannot be unloaded while destruction code still runs.
     void destroy() {
-        refs_ = 1; // nothing during destruction may destroy the object again
+        refs_.store(1); // nothing during destruction may destroy the object again
         this->FinalRelease();
         delete this;
         module::unlock();
     }
 
-    ULONG refs_ = 0;
+    // Atomic: a host's analysis function may release the object on an engine thread.
+    std::atomic<ULONG> refs_{0};
 
   private:
     // Every interface of the map has a record; anything else is a programming error.
@@ -98,7 +100,7 @@ template <class Player> class ObjectCore : public Player {
     }
 };
 
-// An object on its own: one plain counter, since the apartment model serialises its calls.
+// An object on its own.
 template <class Player> class StandaloneObject final : public ObjectCore<Player> {
   public:
     StandaloneObject() { module::lock(); }
