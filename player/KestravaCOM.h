@@ -9,6 +9,8 @@
 #include "CData.h"
 #include "Kestrava.h"
 
+#include <string>
+
 class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
                     public DualInterface<ICapture, KestravaCOM>,
                     public DualInterface<IConvert, KestravaCOM>,
@@ -102,7 +104,10 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     // CloseFile from its stop onwards: stop, close, withdraw the display callback, leave the
     // registry, free the port. A failed close ends it early unless `evenIfCloseFails`.
     int releaseFile(bool evenIfCloseFails) noexcept;
-    bool savePicture(int type, const char *path, BYTE *buffer, DWORD capacity) noexcept;
+    // `path` as converted names the file in the log; `target` is where it is written: the same,
+    // or spelt with its folder's short name.
+    bool savePicture(int type, const char *path, const std::string &target, BYTE *buffer,
+                     DWORD capacity) noexcept;
 };
 
 #endif

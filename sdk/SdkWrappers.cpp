@@ -7,11 +7,14 @@ namespace {
 
 // The error code is read first, on this thread, before anything can overwrite it; it is read
 // even when the entry is filtered out.
-int reportFailure(LONG port, const char *tag) noexcept {
-    const DWORD code = PlayM4_GetLastError(port);
+int reportCode(DWORD code, const char *tag) noexcept {
     LOG_STATEMENT(CQorLog::WARN_LEVEL, tag, static_cast<LONG>(code),
                   "\nDescription: ", SdkErrorDescription(code));
     return -1;
+}
+
+int reportFailure(LONG port, const char *tag) noexcept {
+    return reportCode(PlayM4_GetLastError(port), tag);
 }
 
 // For the two calls that have no port to ask about: the tag alone.
@@ -22,6 +25,21 @@ int reportFailureWithoutCode(const char *tag) noexcept {
 
 inline int checked(BOOL result, LONG port, const char *tag) noexcept {
     return result ? 0 : reportFailure(port, tag);
+}
+
+// The engine's answer to a buffer too small: code 1, and the size the picture needs.
+constexpr DWORD kParameterInvalid = 1;
+
+int checkedUnlessTooSmall(BOOL result, LONG port, DWORD size, const DWORD *written,
+                          const char *tag) noexcept {
+    if (result) {
+        return 0;
+    }
+    const DWORD code = PlayM4_GetLastError(port);
+    if (code == kParameterInvalid && written && *written > size) {
+        return 1;
+    }
+    return reportCode(code, tag);
 }
 
 } // namespace
@@ -136,6 +154,20 @@ int SdkGetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept {
 
 int SdkGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept {
     return checked(PlayM4_GetJPEG(port, buffer, size, written), port, "PlayM4_GetJPEG:");
+}
+
+int SdkTryGetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept {
+    return checkedUnlessTooSmall(PlayM4_GetBMP(port, buffer, size, written), port, size, written,
+                                 "PlayM4_GetBMP:");
+}
+
+int SdkTryGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept {
+    return checkedUnlessTooSmall(PlayM4_GetJPEG(port, buffer, size, written), port, size, written,
+                                 "PlayM4_GetJPEG:");
+}
+
+int SdkPeekPictureSize(LONG port, LONG *width, LONG *height) noexcept {
+    return PlayM4_GetPictureSize(port, width, height) ? 0 : -1;
 }
 
 DWORD SdkGetFileTime(LONG port) noexcept {

@@ -33,6 +33,13 @@ int SdkGetNextKeyFramePos(LONG port, DWORD frame, DWORD type, FramePosition *pos
 int SdkGetKeyFramePos(LONG port, DWORD frame, DWORD type, FramePosition *position) noexcept;
 int SdkGetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
 int SdkGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
+// As SdkGetBMP and SdkGetJPEG, except that a refusal because the buffer is too small (code 1,
+// with `written` naming a size above `size`) returns 1 and is not logged: the caller asks again
+// in a buffer that fits, and a snapshot that then succeeds leaves no failure in the log.
+int SdkTryGetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
+int SdkTryGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
+// PlayM4_GetPictureSize as a hint: 0 or -1, never logged.
+int SdkPeekPictureSize(LONG port, LONG *width, LONG *height) noexcept;
 
 DWORD SdkGetFileTime(LONG port) noexcept;
 DWORD SdkGetPlayedTime(LONG port) noexcept;

@@ -38,6 +38,7 @@ struct State {
     std::vector<BYTE> picture;
     DWORD reportedPictureSize = 0;
     bool refusalNamesSize = true;
+    DWORD refusalCode = 0, refusalNamedSize = 0;
     std::set<LONG> portsInUse;
     std::set<LONG> openFiles;
     std::map<LONG, DisplayCallBack> displayCallbacks;
@@ -325,6 +326,13 @@ BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, DWORD *w
     State &s = state();
     std::lock_guard<std::mutex> hold(s.lock);
     LONG result = record(s, function, {port, (LONG_PTR)buffer, (LONG_PTR)size, (LONG_PTR)written});
+    if (s.refusalCode != 0) {
+        s.lastError = s.refusalCode;
+        if (written) {
+            *written = s.refusalNamedSize;
+        }
+        return FALSE;
+    }
     if (result && s.picture.size() > size) {
         // As the engine does: refuse, write nothing, name the size that would fit.
         s.lastError = 1;
@@ -377,6 +385,7 @@ void __cdecl PlayCtrlDouble_Reset(void) {
     s.picture.clear();
     s.reportedPictureSize = 0;
     s.refusalNamesSize = true;
+    s.refusalCode = s.refusalNamedSize = 0;
     s.portsInUse.clear();
     s.openFiles.clear();
     s.displayCallbacks.clear();
@@ -437,6 +446,12 @@ void __cdecl PlayCtrlDouble_SetPicture(const BYTE *bytes, DWORD size, DWORD repo
 void __cdecl PlayCtrlDouble_SetRefusalNamesSize(int on) {
     std::lock_guard<std::mutex> hold(state().lock);
     state().refusalNamesSize = on != 0;
+}
+
+void __cdecl PlayCtrlDouble_SetCaptureRefusal(DWORD code, DWORD namedSize) {
+    std::lock_guard<std::mutex> hold(state().lock);
+    state().refusalCode = code;
+    state().refusalNamedSize = namedSize;
 }
 
 void __cdecl PlayCtrlDouble_ClearCalls(void) {

@@ -9,7 +9,7 @@ using ::testing::IsEmpty;
 
 namespace {
 
-// A scratch folder per test, removed with what is in it.
+// A scratch folder per test, removed with everything in it.
 class ScratchFolder {
   public:
     ScratchFolder() {
@@ -19,22 +19,53 @@ class ScratchFolder {
                 "-" + std::to_string(GetTickCount());
         CreateDirectoryA(path_.c_str(), nullptr);
     }
-    ~ScratchFolder() {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileA((path_ + "\\" + found.cFileName).c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(path_.c_str());
-    }
+    ~ScratchFolder() { remove(std::wstring(path_.begin(), path_.end())); }
     std::string file(const std::string &name) const { return path_ + "\\" + name; }
+    const std::string &path() const { return path_; }
 
   private:
+    static void remove(const std::wstring &folder) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") {
+                    continue;
+                }
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    remove(folder + L"\\" + name);
+                } else {
+                    DeleteFileW((folder + L"\\" + name).c_str());
+                }
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
     std::string path_;
 };
+
+// The names in a folder, "." and ".." left out.
+std::vector<std::string> namesIn(const std::wstring &folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") {
+                names.emplace_back(name.begin(), name.end()); // the tests' names are ASCII
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return names;
+}
+
+std::vector<std::string> namesIn(const std::string &folder) {
+    return namesIn(std::wstring(folder.begin(), folder.end()));
+}
 
 std::wstring wide(const std::string &text) {
     return std::wstring(text.begin(), text.end());
@@ -92,6 +123,11 @@ TEST_F(Capture, SavesExactlyTheSdkBytesWhateverTheExtension) {
         EXPECT_EQ(S_OK, capture(c.type, folder.file(c.name)));
         EXPECT_EQ(picture, contents(folder.file(c.name)));
         auto calls = doubles::sdkCalls();
+        if (c.type == 2) { // a BMP's size follows from the picture's, asked first
+            ASSERT_STREQ("PlayM4_GetPictureSize", calls[0].function);
+            EXPECT_EQ(kPort, calls[0].args[0]);
+            calls.erase(calls.begin());
+        }
         ASSERT_EQ(1u, calls.size());
         EXPECT_STREQ(c.function, calls[0].function);
         EXPECT_EQ(kPort, calls[0].args[0]);
@@ -198,29 +234,91 @@ TEST_F(Capture, FileIsNotSharedWhileWritten) {
     EXPECT_LOG({{40000, "Could not open file." + path}});
 }
 
-TEST_F(Capture, PictureTooBigForTheBufferIsAskedForOnceMoreAtItsSize) {
+TEST_F(Capture, LargePicturesAreSavedWholeAndLogNothing) {
+    const DWORD size = 2764854; // a 1280x720 BMP
+    const DWORD capacity = 2027520, bound = 1280 * 720 * 4 + 1024;
     const struct {
-        int type;
-        const char *function;
         const char *name;
-    } cases[] = {{1, "PlayM4_GetJPEG", "big.jpg"}, {2, "PlayM4_GetBMP", "big.bmp"}};
+        int type;
+        LONG width, height; // what the engine says of the picture's size; 0: it cannot say
+        std::vector<std::pair<std::string, DWORD>> calls; // function, buffer size offered
+    } cases[] = {
+        {"JPEG: refused once, then asked for at the size named",
+         1,
+         1280,
+         720,
+         {{"PlayM4_GetJPEG", capacity}, {"PlayM4_GetLastError", 0}, {"PlayM4_GetJPEG", size}}},
+        {"BMP: a buffer that fits from the start",
+         2,
+         1280,
+         720,
+         {{"PlayM4_GetPictureSize", 0}, {"PlayM4_GetBMP", bound}}},
+        {"BMP: the size said lags the picture",
+         2,
+         640,
+         360,
+         {{"PlayM4_GetPictureSize", 0},
+          {"PlayM4_GetBMP", capacity},
+          {"PlayM4_GetLastError", 0},
+          {"PlayM4_GetBMP", size}}},
+        {"BMP: no size said",
+         2,
+         0,
+         0,
+         {{"PlayM4_GetPictureSize", 0},
+          {"PlayM4_GetBMP", capacity},
+          {"PlayM4_GetLastError", 0},
+          {"PlayM4_GetBMP", size}}},
+    };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         doubles::clearRecords();
-        const DWORD size = 2764854; // a 1280x720 BMP
+        PlayCtrlDouble_SetPictureSize(c.width, c.height);
         auto picture = pictureOf(size);
-        EXPECT_EQ(S_OK, capture(c.type, folder.file(c.name)));
-        EXPECT_EQ(picture, contents(folder.file(c.name)));
+        const std::string path = folder.file(c.type == 1 ? "big.jpg" : "big.bmp");
+        EXPECT_EQ(S_OK, capture(c.type, path));
+        EXPECT_EQ(picture, contents(path));
         auto calls = doubles::sdkCalls();
-        ASSERT_EQ(3u, calls.size());
-        EXPECT_STREQ(c.function, calls[0].function);
-        EXPECT_EQ(2027520, calls[0].args[2]);
-        EXPECT_EQ(onPort("PlayM4_GetLastError"), doubles::sdkCallTexts()[1]);
-        EXPECT_STREQ(c.function, calls[2].function);
-        EXPECT_EQ(kPort, calls[2].args[0]);
-        EXPECT_EQ(static_cast<LONG_PTR>(size), calls[2].args[2]);
-        EXPECT_LOG({{30000, std::string(c.function) +
-                                ":1\nDescription: The parameter that user inputted is invalid."}});
+        ASSERT_EQ(c.calls.size(), calls.size());
+        for (size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(c.calls[i].first, calls[i].function) << i;
+            EXPECT_EQ(kPort, calls[i].args[0]) << i;
+            if (c.calls[i].second) {
+                EXPECT_EQ(static_cast<LONG_PTR>(c.calls[i].second), calls[i].args[2]) << i;
+            }
+        }
+        EXPECT_THAT(logTexts(), IsEmpty());
+    }
+}
+
+TEST_F(Capture, OnlyABufferTooSmallIsAskedForAgain) {
+    const std::string path = folder.file("kept.jpg");
+    writeFile(path, "old");
+    const DWORD largest = 8192u * 8192u * 4u + 1024u;
+    const struct {
+        const char *name;
+        DWORD code, named;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"another failure that names a size",
+         2,
+         3000000,
+         {"PlayM4_GetJPEG:2\nDescription: The order of the function to be called is "
+          "incorrect."}},
+        {"a size beyond the largest capture",
+         1,
+         largest + 1,
+         {"Picture larger than the capture buffer: " + std::to_string(largest + 1) +
+          " file: " + path}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        doubles::clearRecords();
+        PlayCtrlDouble_SetCaptureRefusal(c.code, c.named);
+        EXPECT_EQ(S_FALSE, capture(1, path));
+        EXPECT_EQ(1, PlayCtrlDouble_CountCalls("PlayM4_GetJPEG"));
+        EXPECT_EQ(c.log, logTexts());
+        EXPECT_EQ(3u, contents(path).size());
     }
 }
 
@@ -244,7 +342,8 @@ TEST_F(Capture, FailedWriteReportsTheSystemsCode) {
 TEST_F(Capture, FullDiskKeepsThePreviousSnapshotAndLeavesNothingBehind) {
     const char *small = std::getenv("KESTRAVA_SMALL_DISK");
     if (!small) {
-        GTEST_SKIP() << "needs a small disk of its own: run as root through capture-full-disk.sh";
+        GTEST_SKIP()
+            << "needs a small disk of its own: run as root through capture-unix-folders.sh";
     }
     const std::string folderPath = small;
     const std::string path = folderPath + "\\shot.jpg";
@@ -257,16 +356,97 @@ TEST_F(Capture, FullDiskKeepsThePreviousSnapshotAndLeavesNothingBehind) {
         const std::vector<BYTE> kept = contents(path);
         EXPECT_EQ("previous snapshot", std::string(kept.begin(), kept.end()));
         EXPECT_LOG({{40000, "Write File error: 112" + path}});
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folderPath + "\\*").c_str(), &found);
-        ASSERT_NE(INVALID_HANDLE_VALUE, search);
-        std::vector<std::string> names;
-        do {
-            if (found.cFileName[0] != '.') {
-                names.push_back(found.cFileName);
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-        EXPECT_THAT(names, ElementsAre("shot.jpg"));
+        EXPECT_THAT(namesIn(folderPath), ElementsAre("shot.jpg"));
     }
+}
+
+TEST_F(Capture, PathsUpToTheLimitAreReplacedWhole) {
+    // The temporary file beside the target has a name no longer than the target's.
+    for (const std::string name : {"shot.jpg", "a"}) {
+        for (size_t length : {240u, 259u}) {
+            SCOPED_TRACE(name + " " + std::to_string(length));
+            const size_t sub = length - folder.path().size() - 2 - name.size();
+            ASSERT_LT(sub, 250u);
+            const std::string inner = folder.file(std::string(sub, 'd'));
+            ASSERT_TRUE(CreateDirectoryA(inner.c_str(), nullptr) ||
+                        GetLastError() == ERROR_ALREADY_EXISTS);
+            const std::string path = inner + "\\" + name;
+            ASSERT_EQ(length, path.size());
+            doubles::clearRecords();
+            for (const char *previous : {"", "previous snapshot"}) {
+                if (*previous) {
+                    writeFile(path, previous);
+                }
+                auto picture = pictureOf(1000);
+                EXPECT_EQ(S_OK, capture(1, path));
+                EXPECT_EQ(picture, contents(path));
+                EXPECT_THAT(namesIn(inner), ElementsAre(name));
+            }
+            EXPECT_THAT(logTexts(), IsEmpty());
+            DeleteFileA(path.c_str());
+            RemoveDirectoryA(inner.c_str());
+        }
+    }
+}
+
+namespace {
+
+// After a snapshot to `written`, every name of the file shows the picture, and they are still
+// one file: a change through one shows through the other.
+void expectStillLinked(const std::string &written, const std::string &other,
+                       const std::vector<BYTE> &picture) {
+    EXPECT_EQ(picture, contents(written));
+    EXPECT_EQ(picture, contents(other));
+    writeFile(other, "changed");
+    EXPECT_EQ(7u, contents(written).size());
+}
+
+} // namespace
+
+TEST_F(Capture, HardLinkedTargetIsWrittenInPlace) {
+    const std::string first = folder.file("first.jpg"), second = folder.file("second.jpg");
+    writeFile(first, "previous snapshot");
+    ASSERT_TRUE(CreateHardLinkA(second.c_str(), first.c_str(), nullptr));
+    for (const std::string &target : {first, second}) {
+        SCOPED_TRACE(target);
+        auto picture = pictureOf(1000);
+        EXPECT_EQ(S_OK, capture(1, target));
+        expectStillLinked(target, target == first ? second : first, picture);
+    }
+    EXPECT_THAT(namesIn(folder.path()), ElementsAre("first.jpg", "second.jpg"));
+    EXPECT_THAT(logTexts(), IsEmpty());
+}
+
+// Wine shows a Unix symbolic link as a plain file; capture-unix-folders.sh makes one.
+TEST_F(Capture, SymbolicLinkIsWrittenThroughNotReplaced) {
+    const char *links = std::getenv("KESTRAVA_LINK_FOLDER");
+    if (!links) {
+        GTEST_SKIP() << "needs a Unix symbolic link: run through capture-unix-folders.sh";
+    }
+    const std::string link = std::string(links) + "\\link.jpg";
+    const std::string target = std::string(links) + "\\target.jpg";
+    auto picture = pictureOf(1000);
+    EXPECT_EQ(S_OK, capture(1, link));
+    expectStillLinked(link, target, picture);
+    EXPECT_THAT(namesIn(links), ElementsAre("link.jpg", "target.jpg"));
+    EXPECT_THAT(logTexts(), IsEmpty());
+}
+
+TEST_F(Capture, FolderWithoutRoomForNewFilesIsWrittenInPlace) {
+    const char *full = std::getenv("KESTRAVA_FULL_FOLDER");
+    if (!full) {
+        GTEST_SKIP() << "needs a folder that takes no new file: run as root through "
+                        "capture-unix-folders.sh";
+    }
+    const std::string path = std::string(full) + "\\shot.jpg";
+    writeFile(path, "previous snapshot"); // the one file the folder has room for
+    auto picture = pictureOf(1000);
+    EXPECT_EQ(S_OK, capture(1, path));
+    EXPECT_EQ(picture, contents(path));
+    EXPECT_THAT(logTexts(), IsEmpty());
+    // A new file still cannot be made.
+    const std::string other = std::string(full) + "\\other.jpg";
+    EXPECT_EQ(S_FALSE, capture(1, other));
+    EXPECT_LOG({{40000, "Could not open file." + other}});
+    EXPECT_THAT(namesIn(full), ElementsAre("shot.jpg"));
 }

@@ -74,6 +74,10 @@ PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetPicture(const BYTE *bytes, DW
                                                            DWORD reportedSize);
 // 0: such a refusal writes 0 as the length, as an engine that names no size would.
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetRefusalNamesSize(int on);
+// Every capture fails with last error `code` and writes `namedSize` as the length needed, as an
+// engine would that names a size for another failure, or one too large to allocate; code 0
+// ends it.
+PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_SetCaptureRefusal(DWORD code, DWORD namedSize);
 
 // Forgets the recorded calls only; scripts, ports and callbacks stay.
 PLAYCTRL_DOUBLE_API void __cdecl PlayCtrlDouble_ClearCalls(void);
