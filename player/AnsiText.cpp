@@ -1,5 +1,7 @@
 #include "AnsiText.h"
 
+#include <cwchar>
+
 bool toAnsi(const wchar_t *text, std::string &ansi) {
     ansi.clear();
     if (!text) {
@@ -16,5 +18,67 @@ bool toAnsi(const wchar_t *text, std::string &ansi) {
         return false;
     }
     ansi.resize(static_cast<size_t>(size - 1)); // drop the converted NUL
+    return true;
+}
+
+namespace {
+
+bool roundTrips(const wchar_t *text, const std::string &ansi) {
+    const int size = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    if (size <= 0) {
+        return false;
+    }
+    std::wstring back(static_cast<size_t>(size), L'\0');
+    return MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &back[0], size) == size &&
+           std::wcscmp(back.c_str(), text) == 0;
+}
+
+// Converts only what comes back unchanged.
+bool toExactAnsi(const wchar_t *text, std::string &ansi) {
+    return toAnsi(text, ansi) && roundTrips(text, ansi);
+}
+
+bool shortName(const std::wstring &path, std::wstring &shortened) {
+    const DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return false;
+    }
+    shortened.assign(size, L'\0');
+    const DWORD length = GetShortPathNameW(path.c_str(), &shortened[0], size);
+    if (length == 0 || length >= size) {
+        return false;
+    }
+    shortened.resize(length);
+    return true;
+}
+
+} // namespace
+
+bool holdsInAnsi(const wchar_t *text) {
+    std::string ansi;
+    return !text || toExactAnsi(text, ansi);
+}
+
+bool shortAnsiPath(const wchar_t *path, bool lastPartMayBeNew, std::string &ansi) {
+    ansi.clear();
+    if (!path) {
+        return false;
+    }
+    const std::wstring whole(path);
+    std::wstring shortened;
+    if (!lastPartMayBeNew) {
+        return shortName(whole, shortened) && toExactAnsi(shortened.c_str(), ansi);
+    }
+    const std::wstring::size_type end = whole.find_last_of(L"\\/");
+    if (end == std::wstring::npos || end == 0) {
+        return false; // no folder of its own to shorten
+    }
+    std::string name;
+    if (!shortName(whole.substr(0, end), shortened) || !toExactAnsi(shortened.c_str(), ansi) ||
+        !toExactAnsi(whole.c_str() + end, name)) {
+        ansi.clear();
+        return false;
+    }
+    ansi += name; // the separator and the last part, as the host gave them
     return true;
 }

@@ -287,8 +287,16 @@ HRESULT KestravaCOM::GetPicture(int nType, BSTR strSavePath) {
         if (!toAnsi(strSavePath, path)) {
             return S_FALSE;
         }
-        return savePicture(nType, path.c_str(), path, buffer.get(), kPictureCapacity) ? S_OK
-                                                                                      : S_FALSE;
+        // A folder the code page cannot hold is reached through its short name; the log still
+        // names the path as converted.
+        std::string reachable;
+        if (!holdsInAnsi(strSavePath)) {
+            shortAnsiPath(strSavePath, true, reachable);
+        }
+        return savePicture(nType, path.c_str(), reachable.empty() ? path : reachable, buffer.get(),
+                           kPictureCapacity)
+                   ? S_OK
+                   : S_FALSE;
     });
 }
 

@@ -53,9 +53,15 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
             SdkGetPort(&obtained);
             port = obtained;
         }
+        // The engine takes an ANSI path: a name the code page cannot hold is handed over by its
+        // short name, while the object keeps the path as converted.
+        std::string reachable;
         {
             std::string ansi;
-            toAnsi(path, ansi); // an unconvertible path stays empty and fails to open
+            // An unconvertible path stays empty and fails to open.
+            if (toAnsi(path, ansi) && !holdsInAnsi(path)) {
+                shortAnsiPath(path, false, reachable);
+            }
             fileName = ansi.c_str();
             if (std::strcmp(fileName.c_str(), ansi.c_str()) != 0) {
                 // Without memory CData keeps the old path: opening that would reopen the old file.
@@ -72,7 +78,7 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
             registry->add(this);
             registered_ = true;
         }
-        if (SdkOpenFile(port, fileName.c_str()) != 0) {
+        if (SdkOpenFile(port, reachable.empty() ? fileName.c_str() : reachable.c_str()) != 0) {
             fileName = "";
             return S_FALSE;
         }

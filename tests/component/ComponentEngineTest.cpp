@@ -1,6 +1,7 @@
 // The component on the real engine: snapshots of any size, and host functions that drive player
 // objects from inside the engine's display callback.
 #include "AnalysisRegistry.h"
+#include "AnsiText.h"
 #include "ComTestSupport.h"
 #include "DetachedPlayer.h"
 #include "TestBstr.h"
@@ -122,6 +123,32 @@ TEST(Snapshot, PicturesOfAnySizeAreSavedWhole) {
     // The one JPEG that did not fit the first buffer.
     EXPECT_GT(fileSize(media("uhd-snapshot.jpg")), 2027520);
     EXPECT_EQ(std::vector<std::string>(), log.engineFailures());
+}
+
+// A Western code page cannot hold these names: the engine gets the short (8.3) names.
+TEST(Snapshot, NamesOutsideTheCodePageOpenAndSave) {
+    const std::string folder = media("");
+    const std::wstring base(folder.begin(), folder.end());
+    const std::wstring chinese = L"\x4e2d\x6587";
+    if (holdsInAnsi(chinese.c_str())) {
+        GTEST_SKIP() << "the system's code page holds the name";
+    }
+    const std::wstring clip = base + chinese + L".mp4", shots = base + chinese;
+    const std::string source = media("clip.mp4");
+    ASSERT_TRUE(CopyFileW(std::wstring(source.begin(), source.end()).c_str(), clip.c_str(), FALSE));
+    ASSERT_TRUE(CreateDirectoryW(shots.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    TestPlayer player;
+    ASSERT_EQ(S_OK, player.OpenFile(Bstr(clip.c_str()), 0));
+    ASSERT_EQ(S_OK, player.StepForward());
+    const std::wstring shot = shots + L"\\shot.bmp";
+    EXPECT_EQ(S_OK, player.GetPicture(2, Bstr(shot.c_str())));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(shot.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(54u + 3u * 320u * 240u, data.nFileSizeLow);
+    EXPECT_EQ(S_OK, player.CloseFile());
+    DeleteFileW(shot.c_str());
+    RemoveDirectoryW(shots.c_str());
+    DeleteFileW(clip.c_str());
 }
 
 namespace {

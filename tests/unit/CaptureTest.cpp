@@ -1,5 +1,7 @@
 #include "PlayerTestSupport.h"
 
+#include "AnsiText.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -449,4 +451,46 @@ TEST_F(Capture, FolderWithoutRoomForNewFilesIsWrittenInPlace) {
     EXPECT_EQ(S_FALSE, capture(1, other));
     EXPECT_LOG({{40000, "Could not open file." + other}});
     EXPECT_THAT(namesIn(full), ElementsAre("shot.jpg"));
+}
+
+TEST_F(Capture, FolderOutsideTheCodePageIsReachedByItsShortName) {
+    const std::wstring chinese = L"\x4e2d\x6587"; // not in a Western code page
+    if (holdsInAnsi(chinese.c_str())) {
+        GTEST_SKIP() << "the system's code page holds the name";
+    }
+    const std::wstring base = wide(folder.path()) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW((base + chinese).c_str(), nullptr));
+    const struct {
+        const char *name;
+        std::wstring path;
+        HRESULT status;
+    } cases[] = {
+        {"new file", base + chinese + L"\\shot.jpg", S_OK},
+        {"existing file", base + chinese + L"\\shot.jpg", S_OK},
+        {"a name outside the code page", base + chinese + L"\\" + chinese + L".jpg", S_FALSE},
+        {"a folder without a short name", base + chinese + L"2\\shot.jpg", S_FALSE},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        doubles::clearRecords();
+        auto picture = pictureOf(1000);
+        EXPECT_EQ(c.status, player->GetPicture(1, Bstr(c.path.c_str())));
+        std::string shown;
+        ASSERT_TRUE(toAnsi(c.path.c_str(), shown));
+        if (c.status == S_OK) {
+            HANDLE file = CreateFileW(c.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, file);
+            std::vector<BYTE> bytes(2000);
+            DWORD read = 0;
+            ReadFile(file, bytes.data(), 2000, &read, nullptr);
+            CloseHandle(file);
+            bytes.resize(read);
+            EXPECT_EQ(picture, bytes);
+            EXPECT_THAT(logTexts(), IsEmpty());
+        } else {
+            EXPECT_LOG({{40000, "Could not open file." + shown}});
+        }
+    }
+    EXPECT_THAT(namesIn(base + chinese), ElementsAre("shot.jpg"));
 }

@@ -1,4 +1,5 @@
 #include "AnalysisRegistry.h"
+#include "AnsiText.h"
 #include "FailingAllocation.h"
 #include "PlayerTestSupport.h"
 
@@ -158,6 +159,45 @@ TEST_F(OpenClose, OpenMakesTheSdkCallsInOrder) {
     EXPECT_EQ(kWindow, player->window());
     EXPECT_EQ(KestravaCOM::Stopped, player->state());
     EXPECT_THAT(logTexts(), IsEmpty());
+}
+
+TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortName) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string folder(temp);
+    const std::wstring name = L"\x4e2d\x6587-" + std::to_wstring(GetCurrentProcessId()) + L".mp4";
+    const std::wstring path = std::wstring(folder.begin(), folder.end()) + name;
+    if (holdsInAnsi(path.c_str())) {
+        GTEST_SKIP() << "the system's code page holds the name";
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    std::string converted; // what the object keeps, and what the engine got before
+    ASSERT_TRUE(toAnsi(path.c_str(), converted));
+    wchar_t shortPath[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW(path.c_str(), shortPath, MAX_PATH));
+    std::string shortened;
+    ASSERT_TRUE(toAnsi(shortPath, shortened));
+    const struct {
+        const char *name;
+        std::wstring path;
+        std::string engineGets, objectKeeps;
+    } cases[] = {
+        {"existing file", path, shortened, converted},
+        {"no such file: no short name", path + L"x", converted + "x", converted + "x"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        doubles::clearRecords();
+        EXPECT_EQ(S_OK, player->OpenFile(Bstr(c.path.c_str()), kWindow));
+        auto calls = doubles::sdkCalls();
+        ASSERT_EQ(1, PlayCtrlDouble_CountCalls("PlayM4_OpenFile"));
+        EXPECT_EQ(c.engineGets, calls[calls.size() - 2].text);
+        EXPECT_EQ(c.objectKeeps, player->path());
+    }
+    EXPECT_EQ(std::string::npos, shortened.find('?'));
+    DeleteFileW(path.c_str());
 }
 
 TEST_F(OpenClose, OpenAfterPlaybackLeavesTheObjectStoppedSoPlayStartsTheNewFile) {
