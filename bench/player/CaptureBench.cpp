@@ -78,16 +78,28 @@ int main() {
             ok = bareWrite(barePath, picture) && ok;
         }
         bestBare = std::min(bestBare, (bench::nowNs() - start) / kPerRound);
-        start = bench::nowNs();
-        for (int i = 0; i < kPerRound; ++i) {
-            ok = safeReplace(safePath, safeTemporary, picture) && ok;
+        // The two replaces take turns at going first: each one's flush may pay for the other's.
+        auto timeSafe = [&] {
+            const double begin = bench::nowNs();
+            for (int i = 0; i < kPerRound; ++i) {
+                ok = safeReplace(safePath, safeTemporary, picture) && ok;
+            }
+            bestSafe = std::min(bestSafe, (bench::nowNs() - begin) / kPerRound);
+        };
+        auto timeCapture = [&] {
+            const double begin = bench::nowNs();
+            for (int i = 0; i < kPerRound; ++i) {
+                ok = player.GetPicture(1, captureBstr) == S_OK && ok;
+            }
+            bestCapture = std::min(bestCapture, (bench::nowNs() - begin) / kPerRound);
+        };
+        if (r % 2 == 0) {
+            timeSafe();
+            timeCapture();
+        } else {
+            timeCapture();
+            timeSafe();
         }
-        bestSafe = std::min(bestSafe, (bench::nowNs() - start) / kPerRound);
-        start = bench::nowNs();
-        for (int i = 0; i < kPerRound; ++i) {
-            ok = player.GetPicture(1, captureBstr) == S_OK && ok;
-        }
-        bestCapture = std::min(bestCapture, (bench::nowNs() - start) / kPerRound);
         start = bench::nowNs();
         for (int i = 0; i < kPerRound; ++i) {
             std::unique_ptr<BYTE[]> buffer(new BYTE[KestravaCOM::kPictureCapacity]);
