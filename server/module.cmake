@@ -20,8 +20,10 @@ target_link_libraries(Kestrava PRIVATE kestrava_player kestrava_registry kestrav
 # windres finds TYPELIB and REGISTRY files through the include path.
 get_filename_component(_tlb_dir ${KESTRAVA_TLB} DIRECTORY)
 target_include_directories(Kestrava PRIVATE ${_tlb_dir} ${_server})
+kestrava_version_resource(Kestrava Kestrava.DLL "Kestrava Module" SELF_REGISTER INCLUDED)
+target_include_directories(Kestrava PRIVATE ${CMAKE_BINARY_DIR}/version)
 set_source_files_properties(${_server}/Kestrava.rc PROPERTIES
-  OBJECT_DEPENDS "${KESTRAVA_TLB};${_server}/Kestrava.rgs")
+  OBJECT_DEPENDS "${KESTRAVA_TLB};${_server}/Kestrava.rgs;${CMAKE_BINARY_DIR}/version/Kestrava.version.rc")
 
 # A copy beside the test doubles, for COM-level tests with scripted SDK results.
 add_custom_command(TARGET Kestrava POST_BUILD

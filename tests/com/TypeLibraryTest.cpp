@@ -1,6 +1,7 @@
 // The type library and the other resources, read back from the built module.
 #include "ComTestSupport.h"
 
+#include <algorithm>
 #include <vector>
 
 using comtest::componentPath;
@@ -373,4 +374,35 @@ TEST(Resources, VersionBlock) {
         EXPECT_GT(at, previous) << narrow(key.first) << " out of order";
         previous = at;
     }
+}
+
+// The shipped DLLs, beside the doubles' folder: one version, read as an installer reads it, and
+// each its own name and description.
+TEST(Resources, EveryDllCarriesTheBuildsVersion) {
+    const std::wstring shipped = comtest::exeDirectory() + L"..\\";
+    std::vector<std::wstring> descriptions;
+    for (const wchar_t *name :
+         {L"Kestrava.DLL", L"PlayCtrl.dll", L"QorLog.dll", L"CommonModule.dll"}) {
+        const std::wstring path = shipped + name;
+        DWORD handle = 0;
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+        ASSERT_GT(size, 0u) << narrow(name) << " has no version block";
+        std::vector<BYTE> block(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data())) << narrow(name);
+        VS_FIXEDFILEINFO *fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(
+            VerQueryValueW(block.data(), L"\\", reinterpret_cast<void **>(&fixed), &length));
+        EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS) << narrow(name);
+        EXPECT_EQ(0x00000001u, fixed->dwFileVersionLS) << narrow(name);
+        EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS) << narrow(name);
+        EXPECT_EQ(0x00000001u, fixed->dwProductVersionLS) << narrow(name);
+        EXPECT_EQ(L"1, 0, 0, 1", versionString(block, L"FileVersion")) << narrow(name);
+        EXPECT_EQ(L"1, 0, 0, 1", versionString(block, L"ProductVersion")) << narrow(name);
+        EXPECT_EQ(name, versionString(block, L"OriginalFilename"));
+        descriptions.push_back(versionString(block, L"FileDescription"));
+    }
+    std::sort(descriptions.begin(), descriptions.end());
+    EXPECT_EQ(descriptions.end(), std::unique(descriptions.begin(), descriptions.end()))
+        << "two DLLs share a description";
 }
