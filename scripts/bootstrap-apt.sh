@@ -11,7 +11,7 @@ packages=(
   binutils-mingw-w64-i686 libwine-dev wine wine32:i386 xvfb xauth
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   cmake ninja-build ffmpeg googletest nasm dpkg-dev pkg-config
-  clang-format python3
+  clang-format python3 zip unzip
   clang libclang-rt-14-dev
 )
 

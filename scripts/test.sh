@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# The test command: bootstrap, build both architectures, and run every test under Wine: 32-bit
-# in BUILD_DIR, then 64-bit in BUILD_DIR64. Each run ends with CTest's summary; the last line
-# counts both. Usage: scripts/test.sh [BUILD_DIR]   (default: build)
+# The test command: bootstrap, build both architectures, package them into dist/, and run every
+# test under Wine: 32-bit in BUILD_DIR, then 64-bit in BUILD_DIR64. Each run ends with CTest's
+# summary; the last line counts both. Usage: scripts/test.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(cd "$here/.." && pwd)"
 base="$(mkdir -p "${1:-$top/build}" && cd "${1:-$top/build}" && pwd)"
 
 bash "$here/build.sh" "$base"
+# The release packages of what was just built, so that they cannot rot: the tests unpack them.
+bash "$here/package.sh" "$base" "${base}64"
 
 # Asked once for both architectures' sessions, so a refusal is reported once.
 . "$here/wine-session.sh"
