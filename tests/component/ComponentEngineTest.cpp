@@ -125,6 +125,30 @@ TEST(Snapshot, PicturesOfAnySizeAreSavedWhole) {
     EXPECT_EQ(std::vector<std::string>(), log.engineFailures());
 }
 
+// size_change.ts: frames 0 to 49 at 320x240, then 640x360.
+TEST(FileInfo, PictureSizeIsThatOfThePictureShown) {
+    TestPlayer player;
+    ASSERT_EQ(S_OK, player.OpenFile(Path(media("size_change.ts")), 0));
+    auto expectSize = [&](LONG frame) {
+        SCOPED_TRACE(frame);
+        LONG shown = -1, width = 0, height = 0;
+        ASSERT_EQ(S_OK, player.get_PlayedFrame(&shown));
+        EXPECT_EQ(frame, shown);
+        ASSERT_EQ(S_OK, player.get_PictureSize(&width, &height));
+        EXPECT_EQ(frame < 50 ? 320 : 640, width);
+        EXPECT_EQ(frame < 50 ? 240 : 360, height);
+    };
+    for (LONG frame : {75, 10, 49}) {
+        ASSERT_EQ(S_OK, player.SetCurPlayFrame(frame));
+        expectSize(frame);
+    }
+    ASSERT_EQ(S_OK, player.StepForward());
+    expectSize(50);
+    ASSERT_EQ(S_OK, player.StepBackward());
+    expectSize(49);
+    EXPECT_EQ(S_OK, player.CloseFile());
+}
+
 // A Western code page cannot hold these names: the engine gets the short (8.3) names.
 TEST(Snapshot, NamesOutsideTheCodePageOpenAndSave) {
     const std::string folder = media("");

@@ -392,3 +392,49 @@ TEST(Jumps, TimeRunsStraightOnAcrossJoinsGapsAndTheWrapOfTheStamps) {
         }
     }
 }
+
+// size_change.ts: frames 0 to 49 at 320x240, 50 to 99 at 640x360, times running on.
+TEST(PictureSize, IsThatOfThePictureShownAfterSeeksStepsAndPlayback) {
+    EndWindow window;
+    OpenClip c("size_change.ts");
+    ASSERT_EQ(100u, PlayM4_GetFileTotalFrames(c.port));
+    auto expectSize = [&](DWORD frame) {
+        SCOPED_TRACE(frame);
+        const LONG width = frame < 50 ? 320 : 640, height = frame < 50 ? 240 : 360;
+        LONG w = 0, h = 0;
+        EXPECT_EQ(frame, PlayM4_GetCurrentFrameNum(c.port));
+        ASSERT_TRUE(PlayM4_GetPictureSize(c.port, &w, &h));
+        EXPECT_EQ(width, w);
+        EXPECT_EQ(height, h);
+    };
+    expectSize(0);
+    for (DWORD n : {75u, 10u, 99u, 49u}) {
+        ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, n));
+        expectSize(n);
+    }
+    ASSERT_TRUE(PlayM4_OneByOne(c.port));
+    expectSize(50);
+    ASSERT_TRUE(PlayM4_OneByOneBack(c.port));
+    expectSize(49);
+    ASSERT_TRUE(PlayM4_SetPlayedTimeEx(c.port, 2000));
+    expectSize(50);
+    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 30));
+    // Played across the change: paused in the second half, then to the end.
+    FrameRecorder::instance().clear();
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    ASSERT_TRUE(waitFor([&] { return PlayM4_GetCurrentFrameNum(c.port) >= 60; }));
+    ASSERT_TRUE(PlayM4_Pause(c.port, 1));
+    expectSize(PlayM4_GetCurrentFrameNum(c.port));
+    ASSERT_TRUE(PlayM4_Pause(c.port, 0));
+    ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }));
+    expectSize(99);
+    auto shown = FrameRecorder::instance().take();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(31, shown.front().number);
+    EXPECT_EQ(99, shown.back().number);
+    for (const ShownFrame &f : shown) {
+        EXPECT_EQ(f.number < 50 ? 320 : 640, f.width) << f.number;
+        EXPECT_EQ(f.number * 40, f.stamp) << f.number;
+    }
+}

@@ -158,6 +158,17 @@ done
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4
 
+# A recorder switching its profile: two seconds at 320x240, then two at 640x360, two encodes
+# joined byte for byte, the second's time stamps going on from the first's (its offset is two
+# seconds plus the two frames of B-frame delay the first encode starts with).
+if [ ! -s size_change.ts ]; then
+  ff "${video[@]}" "${x264[@]}" -frames:v 50 -pix_fmt yuv420p -f mpegts size-a.ts
+  ff -f lavfi -i testsrc=size=640x360:rate=25 "${x264[@]}" -frames:v 50 -pix_fmt yuv420p \
+    -output_ts_offset 2.08 -f mpegts size-b.ts
+  cat size-a.ts size-b.ts >size_change.ts
+  rm -f size-a.ts size-b.ts
+fi
+
 # An hour of tiny pictures (ten seconds encoded once, then copied), whose index takes a while.
 if [ ! -s long.mp4 ]; then
   ff -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 250 -pix_fmt yuv420p -c:v libx264 \

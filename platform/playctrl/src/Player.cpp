@@ -554,6 +554,8 @@ void Player::present(DecodedFrame frame) {
     shown_ = true;
     currentNumber_ = current_.number;
     currentMs_ = current_.ms;
+    width_ = current_.frame->width;
+    height_ = current_.frame->height;
     presenter_.draw(window_, current_.frame.get());
     std::lock_guard<std::recursive_mutex> lock(callbackMutex_);
     if (displayCallback_ && !closeRequested_) {
