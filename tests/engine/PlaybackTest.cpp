@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 using namespace enginetest;
 
@@ -137,6 +141,120 @@ TEST(Playback, ALongFileStartsPlayingBeforeItsIndexIsComplete) {
     EXPECT_GE(early, 10u);
     EXPECT_EQ(static_cast<DWORD>(shown.back().number), PlayM4_GetCurrentFrameNum(port));
     EXPECT_EQ(90000u, PlayM4_GetFileTotalFrames(port));
+}
+
+namespace {
+// Writes a recording into a file piece by piece, as a recorder does: whole 188-byte packets, cut
+// wherever that falls, so a picture is often split between two pieces. Readers may share it.
+class Recorder {
+  public:
+    Recorder(const std::string &source, const std::string &target, size_t pieces) {
+        std::ifstream in(source.c_str(), std::ios::binary);
+        bytes_.assign(std::istreambuf_iterator<char>(in), {});
+        piece_ = bytes_.size() / pieces / 188 * 188;
+        file_ = CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    ~Recorder() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        CloseHandle(file_);
+    }
+    bool ready() const { return file_ != INVALID_HANDLE_VALUE && piece_ > 0; }
+    // The next piece; the last one takes the rest of the recording.
+    void append() {
+        size_t size = std::min(bytes_.size() - written_, piece_);
+        if (bytes_.size() - written_ - size < piece_) {
+            size = bytes_.size() - written_;
+        }
+        DWORD done = 0;
+        EXPECT_TRUE(
+            WriteFile(file_, bytes_.data() + written_, static_cast<DWORD>(size), &done, nullptr));
+        written_ += done;
+    }
+    // Appends `count` pieces on a thread of its own, one every `ms`.
+    void appendEvery(DWORD ms, int count) {
+        writing_ = true;
+        thread_ = std::thread([this, ms, count] {
+            for (int i = 0; i < count; ++i) {
+                Sleep(ms);
+                append();
+            }
+            writing_ = false;
+        });
+    }
+    bool writing() const { return writing_; }
+
+  private:
+    std::vector<char> bytes_;
+    size_t piece_ = 0, written_ = 0;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::thread thread_;
+    std::atomic<bool> writing_{false};
+};
+} // namespace
+
+// recording.ts: 600 frames (24 s) in eight pieces of about 3 s; the host opens it with two
+// written and plays at normal speed while five more come, one every 1.5 s.
+TEST(Following, ARecordingStillBeingWrittenPlaysOnAsItGrows) {
+    Recorder recorder(media("recording.ts"), media("recording-growing.ts"), 8);
+    ASSERT_TRUE(recorder.ready());
+    recorder.append();
+    recorder.append();
+    EndWindow window;
+    OpenClip c("recording-growing.ts");
+    const DWORD atOpen = PlayM4_GetFileTotalFrames(c.port);
+    EXPECT_GT(atOpen, 100u);
+    EXPECT_LT(atOpen, 200u);
+    EXPECT_FALSE(PlayM4_SetCurrentFrameNum(c.port, atOpen)); // nothing appended: the end
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    recorder.appendEvery(1500, 5);
+    std::vector<DWORD> totals{atOpen};
+    DWORD lastTime = PlayM4_GetFileTime(c.port);
+    const DWORD start = GetTickCount();
+    while (EndWindow::endMessages == 0 && GetTickCount() - start < 60000) {
+        const bool writing = recorder.writing();
+        waitFor([] { return EndWindow::endMessages > 0; }, 100);
+        EXPECT_FALSE(writing && EndWindow::endMessages > 0) << "ended while being written";
+        const DWORD total = PlayM4_GetFileTotalFrames(c.port);
+        const DWORD time = PlayM4_GetFileTime(c.port);
+        EXPECT_LT(PlayM4_GetCurrentFrameNum(c.port), total);
+        EXPECT_GE(total, totals.back());
+        EXPECT_GE(time, lastTime);
+        if (total != totals.back()) {
+            totals.push_back(total);
+        }
+        lastTime = time;
+    }
+    ASSERT_GT(EndWindow::endMessages, 0) << "no end";
+    EXPECT_FALSE(recorder.writing());
+    std::string seen;
+    for (DWORD t : totals) {
+        seen += " " + std::to_string(t);
+    }
+    std::printf("totals while following:%s\n", seen.c_str());
+    EXPECT_GE(totals.size(), 3u) << seen; // it grew while playing, not only at the end
+    const DWORD total = PlayM4_GetFileTotalFrames(c.port);
+    EXPECT_EQ(total - 1, PlayM4_GetCurrentFrameNum(c.port));
+    auto shown = FrameRecorder::instance().take();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(0, shown.front().number);
+    EXPECT_EQ(static_cast<LONG>(total - 1), shown.back().number);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(shown[i].number * 40, shown[i].stamp) << i;
+        if (i > 0) {
+            EXPECT_LT(shown[i - 1].number, shown[i].number) << i;
+        }
+    }
+    // Ended, and the last piece comes: a seek past the end takes it in first.
+    EXPECT_FALSE(PlayM4_SetCurrentFrameNum(c.port, total));
+    recorder.append();
+    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, total)) << PlayM4_GetLastError(c.port);
+    EXPECT_EQ(600u, PlayM4_GetFileTotalFrames(c.port));
+    EXPECT_EQ(24u, PlayM4_GetFileTime(c.port));
+    EXPECT_EQ(total, PlayM4_GetCurrentFrameNum(c.port));
 }
 
 TEST(Playlist, TenFilesInARowOnOnePortEachPlayedToTheEnd) {

@@ -169,6 +169,9 @@ if [ ! -s size_change.ts ]; then
   rm -f size-a.ts size-b.ts
 fi
 
+# 24 s to append piece by piece, as a recorder writes it.
+[ -s recording.ts ] || ff "${video[@]}" "${x264[@]}" -frames:v 600 -pix_fmt yuv420p recording.ts
+
 # An hour of tiny pictures (ten seconds encoded once, then copied), whose index takes a while.
 if [ ! -s long.mp4 ]; then
   ff -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 250 -pix_fmt yuv420p -c:v libx264 \

@@ -68,6 +68,31 @@ class TsDiscontinuity {
   private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
+
+// What the index takes from one packet of its stream, placing it on the timeline; `counter`
+// numbers untimed packets. Without `discontinuity`, the container's flag is not looked at.
+IndexEntry entryOf(const AVPacket &pkt, int64_t counter, Timeline &timeline,
+                   const TsDiscontinuity *discontinuity) {
+    const int64_t ts = pkt.pts != AV_NOPTS_VALUE   ? pkt.pts
+                       : pkt.dts != AV_NOPTS_VALUE ? pkt.dts
+                                                   : counter;
+    const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
+    const int segment = timeline.add(pkt.dts, pkt.pts, pkt.pos, key,
+                                     key && discontinuity && discontinuity->at(pkt.pos));
+    return {ts, pkt.pos, key, pkt.dts != AV_NOPTS_VALUE ? pkt.dts : ts, ts, segment};
+}
+
+// Packets that each carry their display time: in display order within each segment, and
+// segment after segment.
+std::vector<IndexEntry> inTimeOrder(std::vector<IndexEntry> packets, const Timeline &timeline) {
+    for (IndexEntry &e : packets) {
+        e.seekTs = e.filePts;
+        e.pts = e.filePts + timeline.offset(e.segment);
+    }
+    std::stable_sort(packets.begin(), packets.end(),
+                     [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
+    return packets;
+}
 } // namespace
 
 void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
@@ -92,6 +117,8 @@ void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
 void FrameIndex::stop() {
     abort_ = true;
     builder_.join();
+    input_.reset();
+    packets_.clear();
 }
 
 void FrameIndex::waitReady() {
@@ -118,8 +145,10 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     std::vector<int64_t> dtsSteps;
     int64_t lastDts = AV_NOPTS_VALUE;
     AVRational timeBase{1, 1000}, rate{25, 1};
+    FormatContextPtr fmt;
+    bool whole = false; // read to the end of the file
     try {
-        FormatContextPtr fmt = openInput(path, &abort_);
+        fmt = openInput(path, &abort_);
         for (unsigned i = 0; i < fmt->nb_streams; ++i) {
             fmt->streams[i]->discard =
                 static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -138,21 +167,15 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         const TsDiscontinuity discontinuity(path, fmt.get());
         PacketPtr pkt(av_packet_alloc());
         int64_t counter = 0;
-        while (!abort_ && av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        int rc = 0;
+        while (!abort_ && (rc = av_read_frame(fmt.get(), pkt.get())) >= 0) {
             if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
                 everyPts = everyPts && pkt->pts != AV_NOPTS_VALUE;
                 if (pkt->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE) {
                     dtsSteps.push_back(pkt->dts - lastDts);
                 }
                 lastDts = pkt->dts;
-                int64_t ts = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
-                             : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
-                                                          : counter;
-                const bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-                const int segment = timeline_.add(pkt->dts, pkt->pts, pkt->pos, key,
-                                                  key && discontinuity.at(pkt->pos));
-                packets.push_back(
-                    {ts, pkt->pos, key, pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts, ts, segment});
+                packets.push_back(entryOf(*pkt, counter, timeline_, &discontinuity));
                 if (order) {
                     order->add(pkt.get());
                 }
@@ -160,18 +183,21 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
             }
             av_packet_unref(pkt.get());
         }
+        whole = rc == AVERROR_EOF;
     } catch (const EngineError &) {
         // An unreadable tail leaves the frames read so far.
     }
     if (everyPts || !order) {
-        // In display order within each segment, and segment after segment.
-        for (IndexEntry &e : packets) {
-            e.seekTs = e.filePts;
-            e.pts = e.filePts + timeline_.offset(e.segment);
+        const bool placed = std::all_of(packets.begin(), packets.end(),
+                                        [](const IndexEntry &e) { return e.pos >= 0; });
+        if (everyPts && whole && placed && !packets.empty() && readsStraightThrough(fmt.get())) {
+            input_ = std::move(fmt);
+            path_ = path;
+            stream_ = stream;
+            packets_ = packets;
+            readTo_ = avio_tell(input_->pb);
         }
-        std::stable_sort(packets.begin(), packets.end(),
-                         [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
-        return packets;
+        return inTimeOrder(std::move(packets), timeline_);
     }
     // Containers that time packets by their place (AVI) may count in units of half a frame
     // or so: the step between packets says more than the header's rate.
@@ -191,6 +217,46 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     }
     std::sort(packetPts_.begin(), packetPts_.end());
     return entries;
+}
+
+bool FrameIndex::extend() {
+    if (!input_ || abort_ || avio_size(input_->pb) <= readTo_) {
+        return false;
+    }
+    // The last packet may have been written only in part when it was read: it is read again.
+    // The buffer goes first, so that the seek reaches the file and its end is looked for anew.
+    const int64_t from = packets_.back().pos;
+    avio_flush(input_->pb);
+    if (avformat_seek_file(input_.get(), -1, from, from, from, AVSEEK_FLAG_BYTE) < 0) {
+        input_.reset();
+        return false;
+    }
+    std::vector<IndexEntry> packets = packets_;
+    packets.erase(std::find_if(packets.begin(), packets.end(),
+                               [from](const IndexEntry &e) { return e.pos >= from; }),
+                  packets.end());
+    // The packet read again goes onto the timeline where it already is: its flag has counted.
+    const Timeline before = timeline_;
+    const TsDiscontinuity discontinuity(path_, input_.get());
+    PacketPtr pkt(av_packet_alloc());
+    int rc = pkt ? 0 : AVERROR(ENOMEM);
+    while (!abort_ && rc >= 0 && (rc = av_read_frame(input_.get(), pkt.get())) >= 0) {
+        if (pkt->stream_index == stream_ && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
+            packets.push_back(entryOf(*pkt, static_cast<int64_t>(packets.size()), timeline_,
+                                      pkt->pos == from ? nullptr : &discontinuity));
+        }
+        av_packet_unref(pkt.get());
+    }
+    std::vector<IndexEntry> entries = inTimeOrder(packets, timeline_);
+    // A reading cut short would lose frames: it is done again next time.
+    if (rc != AVERROR_EOF || entries.size() < entries_.size()) {
+        timeline_ = before;
+        return false;
+    }
+    readTo_ = avio_tell(input_->pb);
+    packets_ = std::move(packets);
+    assign(std::move(entries));
+    return true;
 }
 
 int64_t FrameIndex::ptsForPacket(int64_t pos) const {

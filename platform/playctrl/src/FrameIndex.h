@@ -8,6 +8,7 @@
 #ifndef KESTRAVA_PLAYCTRL_FRAMEINDEX_H
 #define KESTRAVA_PLAYCTRL_FRAMEINDEX_H
 
+#include "FfmpegPtr.h"
 #include "ModuleThread.h"
 #include "Timeline.h"
 
@@ -64,6 +65,14 @@ class FrameIndex {
     // Whether decoded pictures carry the index's times only if the decoder stamps packets.
     bool restamps() const { return timedByOrder() || joined(); }
 
+    // A file still being written, timed by its packets and read straight through, can be
+    // followed: extend() takes in what was appended since the last reading, from the last
+    // packet read on (it may have been cut short then), and is true when it read the file
+    // again. The count never goes down. Only while nothing else reads the index.
+    bool follows() const { return input_ != nullptr; }
+    bool extend();
+    int segments() const { return timeline_.segments(); }
+
     // For tests and tools: builds synchronously from an already sorted packet list.
     void assign(std::vector<IndexEntry> packets);
 
@@ -76,6 +85,13 @@ class FrameIndex {
     std::vector<std::pair<int64_t, int64_t>> packetPts_; // (byte position, pts), by position
     Timeline timeline_; // written by the builder, read only once ready_
     int64_t frameTicks_ = 0;
+    // Kept for following a growing file: its demuxer, the packets in file order, and how far
+    // the file was read.
+    FormatContextPtr input_;
+    std::string path_;
+    int stream_ = -1;
+    std::vector<IndexEntry> packets_;
+    int64_t readTo_ = 0;
     std::atomic<bool> ready_{false};
     std::atomic<bool> abort_{false};
     std::mutex mutex_; // guards ready_ transitions for waitReady

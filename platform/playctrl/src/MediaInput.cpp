@@ -149,6 +149,16 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
     return fmt;
 }
 
+bool readsStraightThrough(const AVFormatContext *fmt) {
+    static const char *const kStraight[] = {"mpegts", "mpeg", "h264", "hevc"};
+    for (const char *name : kStraight) {
+        if (std::strcmp(fmt->iformat->name, name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int bestStream(AVFormatContext *fmt, AVMediaType type) {
     int i = av_find_best_stream(fmt, type, -1, -1, nullptr, 0);
     return i < 0 ? -1 : i;

@@ -28,6 +28,10 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
 // The stream's frame rate; 25 when the stream does not say.
 AVRational frameRateOf(const AVStream *stream);
 
+// Containers without a seek table of their own, read straight through: a seek there goes to a
+// byte position, and what a writer appends can be read from where the reading stopped.
+bool readsStraightThrough(const AVFormatContext *fmt);
+
 // Index of the best stream of this type, or -1.
 int bestStream(AVFormatContext *fmt, AVMediaType type);
 

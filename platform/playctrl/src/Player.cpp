@@ -509,6 +509,9 @@ DecodedFrame Player::decodeToPlay(int number) {
         }
         return obtain(number); // elsewhere: waits for the index
     }
+    if (number >= index_.count() - 1) {
+        followGrowth();
+    }
     decoder_.setSkipNonReference(skipNonReference_);
     const int64_t lateBefore = clock_.lateBefore(decoder_.frameDurationMs());
     if (lateBefore == INT64_MIN) {
@@ -526,6 +529,36 @@ DecodedFrame Player::decodeToPlay(int number) {
     // Late pictures that nothing refers to are not decoded at all.
     PassedOver passed(decoder_, lastLatePts + 1);
     return obtain(number);
+}
+
+void Player::followGrowth() {
+    if (!index_.isReady() || !index_.follows()) {
+        return;
+    }
+    std::lock_guard<std::mutex> file(fileMutex_);
+    const int segments = index_.segments();
+    if (!index_.extend()) {
+        return;
+    }
+    // Pictures near the old end may have moved up: their numbers are not kept.
+    cache_.clear();
+    pending_ = {};
+    // A decoder that met the old end has taken its last packet as it was then, perhaps cut
+    // short, and one that read past it took packets of a new segment as they were stamped: it
+    // starts again from a key frame.
+    if (decoder_.drained() || index_.segments() != segments) {
+        decoder_.restart();
+    }
+}
+
+void Player::followGrowthFor(int frame) {
+    {
+        auto file = readFile();
+        if (frame < index_.count() - 1 || !index_.follows()) {
+            return;
+        }
+    }
+    runOnWorker([this] { followGrowth(); });
 }
 
 DecodedFrame Player::obtain(int number) {
@@ -754,8 +787,13 @@ void Player::setPlayPos(float position) {
     if (!(position >= 0.0f && position <= 1.0f)) {
         throw EngineError{kParameterInvalid};
     }
-    int64_t ms = static_cast<int64_t>(static_cast<double>(position) * durationMs());
-    int frame = std::min(frameAtMs(ms), index_.count() - 1);
+    auto frameAt = [&] {
+        auto file = readFile();
+        int64_t ms = static_cast<int64_t>(static_cast<double>(position) * durationMs());
+        return std::min(frameAtMs(ms), index_.count() - 1);
+    };
+    followGrowthFor(frameAt());
+    const int frame = frameAt();
     requestFrame(std::move(api), frame);
 }
 
@@ -789,10 +827,16 @@ void Player::setPlayedTimeMs(DWORD ms) {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
-    if (static_cast<int64_t>(ms) >= durationMs()) {
+    auto frameAt = [&] {
+        auto file = readFile();
+        // Past the end: a growing file may have it by now.
+        return static_cast<int64_t>(ms) >= durationMs() ? INT_MAX : frameAtMs(ms);
+    };
+    followGrowthFor(frameAt());
+    const int frame = frameAt();
+    if (frame == INT_MAX) {
         throw EngineError{kParameterInvalid};
     }
-    int frame = frameAtMs(ms);
     requestFrame(std::move(api), frame);
 }
 
@@ -812,10 +856,15 @@ void Player::setCurrentFrame(DWORD frame) {
     auto api = enterApi();
     requireOpen();
     index_.waitReady();
-    if (frame >= static_cast<DWORD>(index_.count())) {
-        throw EngineError{kParameterInvalid};
+    const int wanted = static_cast<int>(std::min<DWORD>(frame, INT_MAX));
+    followGrowthFor(wanted);
+    {
+        auto file = readFile();
+        if (wanted >= index_.count()) {
+            throw EngineError{kParameterInvalid};
+        }
     }
-    requestFrame(std::move(api), static_cast<int>(frame));
+    requestFrame(std::move(api), wanted);
 }
 
 void Player::pictureSize(LONG *width, LONG *height) {

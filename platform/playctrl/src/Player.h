@@ -140,6 +140,10 @@ class Player : public std::enable_shared_from_this<Player> {
     DecodedFrame decodeToPlay(int number);
     int frameAtMs(int64_t ms);
     int64_t durationMs();
+    // A file still being written: the index takes in what was appended. Worker-only.
+    void followGrowth();
+    // The same from a host's positioning call that reaches `frame`, before it checks its range.
+    void followGrowthFor(int frame);
 
     const LONG port_;
     std::mutex apiMutex_; // serialises the host's calls on this port

@@ -4,7 +4,6 @@
 #include "MediaInput.h"
 
 #include <algorithm>
-#include <cstring>
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -15,6 +14,7 @@ namespace playctrl {
 void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *abort) {
     // A file played to its end before leaves the decoder drained.
     drained_ = false;
+    metEnd_ = false;
     lastNumber_ = -1;
     skippedUpTo_ = INT64_MIN;
     fmt_ = openInput(utf8Path, abort);
@@ -130,6 +130,7 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
         failIfOutOfMemory(rc);
         if (rc < 0) {
             drained_ = true;
+            metEnd_ = true;
             avcodec_send_packet(codec_.get(), nullptr);
             continue;
         }
@@ -165,6 +166,7 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
 }
 
 void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
+    forgetEnd();
     int key = index.count() ? index.keyAtOrBefore(std::min(frame, index.count() - 1)) : -1;
     bool sought = false;
     if (key > 0) {
@@ -190,18 +192,22 @@ void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
 }
 
 bool VideoDecoder::seeksByBytes() const {
-    // Streams without a seek table of their own: a time seek there is a guess, while the
-    // key packet's byte position from the index is exact.
-    static const char *const kByteSeeking[] = {"mpegts", "mpeg", "h264", "hevc"};
-    for (const char *name : kByteSeeking) {
-        if (std::strcmp(fmt_->iformat->name, name) == 0) {
-            return true;
-        }
+    // A time seek there is a guess, while the key packet's byte position from the index is
+    // exact.
+    return readsStraightThrough(fmt_.get());
+}
+
+void VideoDecoder::forgetEnd() {
+    // A seek inside the buffer would not reach the file, whose end the runtime remembers: what
+    // was appended to it since would stay unread.
+    if (metEnd_ && fmt_->pb) {
+        avio_flush(fmt_->pb);
+        metEnd_ = false;
     }
-    return false;
 }
 
 void VideoDecoder::rewind(const FrameIndex &index) {
+    forgetEnd();
     if (seeksByBytes() && avformat_seek_file(fmt_.get(), -1, 0, 0, 0, AVSEEK_FLAG_BYTE) >= 0) {
         return;
     }

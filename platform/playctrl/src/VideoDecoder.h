@@ -41,6 +41,8 @@ class VideoDecoder {
     // Back to the first frame of the file.
     void rewind(const FrameIndex &index);
     void restart();
+    // The demuxer met the end of the file: what it held then has gone to the decoder.
+    bool drained() const { return drained_; }
     // Number of the last frame returned by next(); -1 right after opening or seeking.
     int lastNumber() const { return lastNumber_; }
     // Whether decoding may go on to lastNumber() + 1: not when the index's times are stamped
@@ -60,12 +62,14 @@ class VideoDecoder {
 
   private:
     bool seeksByBytes() const;
+    void forgetEnd();
 
     FormatContextPtr fmt_;
     CodecContextPtr codec_;
     PacketPtr packet_;
     int stream_ = -1;
     bool drained_ = false;
+    bool metEnd_ = false; // the file's end was read since the last seek
     int lastNumber_ = -1;
     bool unstamped_ = false; // packets were sent without the index since the last seek
     bool skipNonReference_ = false;
