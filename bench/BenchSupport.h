@@ -3,26 +3,16 @@
 #ifndef KESTRAVA_BENCH_BENCHSUPPORT_H
 #define KESTRAVA_BENCH_BENCHSUPPORT_H
 
+#include "Harness.h"
+
 #include <windows.h>
 
 #include <algorithm>
 
 namespace bench {
 
-inline double nowNs() {
-    static const double nsPerTick = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return 1e9 / static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * nsPerTick;
-}
-
-inline double nowMs() {
-    return nowNs() / 1e6;
-}
+using harness::nowMs;
+using harness::nowNs;
 
 // Nanoseconds per call of `body`, the best of `rounds` rounds of `iterations` calls.
 template <class Body> double nsPerCall(long iterations, int rounds, Body body) {

@@ -4,13 +4,13 @@
 #include "AnsiText.h"
 #include "ComTestSupport.h"
 #include "DetachedPlayer.h"
+#include "Harness.h"
 #include "TestBstr.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -20,8 +20,7 @@
 namespace {
 
 std::string media(const std::string &name) {
-    const char *dir = std::getenv("KESTRAVA_COMPONENT_MEDIA");
-    return std::string(dir ? dir : "media") + "/" + name;
+    return harness::media("KESTRAVA_COMPONENT_MEDIA", name);
 }
 
 // A path as the component takes it.
@@ -30,20 +29,9 @@ class Path : public Bstr {
     explicit Path(const std::string &text) : Bstr(std::wstring(text.begin(), text.end()).c_str()) {}
 };
 
-// Pumps this thread's messages until `done` holds or `ms` pass.
+// Twenty seconds unless the caller says otherwise.
 bool waitFor(const std::function<bool()> &done, DWORD ms = 20000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-        if (GetTickCount() - start > ms) {
-            return false;
-        }
-        Sleep(5);
-    }
-    return true;
+    return harness::waitFor(done, ms, 5);
 }
 
 LONGLONG fileSize(const std::string &path) {

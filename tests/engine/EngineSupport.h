@@ -3,6 +3,7 @@
 #ifndef KESTRAVA_TESTS_ENGINE_ENGINESUPPORT_H
 #define KESTRAVA_TESTS_ENGINE_ENGINESUPPORT_H
 
+#include "Harness.h"
 #include "PlayM4.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,33 +23,15 @@ constexpr LONG kClipWidth = 320, kClipHeight = 240;
 constexpr UINT kEndMessage = WM_USER + 33;
 
 inline std::string media(const char *name) {
-    const char *dir = std::getenv("KESTRAVA_ENGINE_MEDIA");
-    return std::string(dir ? dir : "media") + "/" + name;
+    return harness::media("KESTRAVA_ENGINE_MEDIA", name);
 }
 
-// Pumps this thread's messages until `done` holds or `ms` pass.
+// Ten seconds unless the caller says otherwise.
 inline bool waitFor(const std::function<bool()> &done, DWORD ms = 10000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-        if (GetTickCount() - start > ms) {
-            return false;
-        }
-        Sleep(2);
-    }
-    return true;
+    return harness::waitFor(done, ms, 2);
 }
 
-// Milliseconds on the performance counter.
-inline double nowMs() {
-    LARGE_INTEGER frequency, t;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&t);
-    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using harness::nowMs;
 
 struct ShownFrame {
     LONG port, size, width, height, stamp, type, number;

@@ -3,6 +3,7 @@
 //   return  returns from main          exit  calls ExitProcess
 //   unload  frees the engine, which must then unload by itself once its threads have stopped
 // A hang is the failure: CTest's time limit ends the test.
+#include "Harness.h"
 #include "PlayM4.h"
 
 #include <windows.h>
@@ -31,8 +32,7 @@ template <class F> F entry(HMODULE engine, const char *name) {
 
 int main(int argc, char **argv) {
     const char *mode = argc > 1 ? argv[1] : "";
-    const char *dir = std::getenv("KESTRAVA_ENGINE_MEDIA");
-    std::string path = std::string(dir ? dir : "media") + "/h264_aac.mp4";
+    std::string path = harness::media("KESTRAVA_ENGINE_MEDIA", "h264_aac.mp4");
 
     HMODULE engine = LoadLibraryA("PlayCtrl.dll");
     if (!engine) {
