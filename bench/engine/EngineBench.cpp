@@ -2,6 +2,7 @@
 // Usage: bench_engine CLIP [NATIVE_DECODE_MS [NATIVE_REALTIME_CPU_MS]]
 //   NATIVE_DECODE_MS: the native `ffmpeg -f null` decode time of CLIP, measured just before.
 //   NATIVE_REALTIME_CPU_MS: the CPU time of the tool decoding CLIP at its real pace (`-re`).
+#include "BenchClip.h"
 #include "BenchSupport.h"
 #include "PlayM4.h"
 
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,25 +20,6 @@ namespace {
 volatile LONG indexed = 0;
 void CALLBACK onIndexed(DWORD, DWORD_PTR) {
     indexed = 1;
-}
-
-LONG openClip(const char *clip) {
-    LONG port = -1;
-    if (!PlayM4_GetPort(&port)) {
-        return -1;
-    }
-    indexed = 0;
-    PlayM4_SetFileRefCallBack(port, &onIndexed, 0);
-    std::string path = clip;
-    if (!PlayM4_OpenFile(port, &path[0])) {
-        std::fprintf(stderr, "open failed: code %lu\n", PlayM4_GetLastError(port));
-        PlayM4_FreePort(port);
-        return -1;
-    }
-    while (!indexed) {
-        Sleep(1);
-    }
-    return port;
 }
 
 DWORD keyAtOrBefore(LONG port, DWORD frame) {
@@ -131,7 +112,8 @@ int main(int argc, char **argv) {
     const double nativeCpuMs = argc > 3 ? std::atof(argv[3]) : 0.0;
 
     // 1. Decoding every frame through the engine, no window and no callback.
-    LONG port = openClip(clip);
+    indexed = 0;
+    LONG port = bench::openClip(clip, &onIndexed, [] { return indexed != 0; });
     if (port < 0) {
         return 1;
     }

@@ -7,6 +7,7 @@
 //        bench_playback start CLIP                    - 1x straight after opening: the gaps
 //                                                        between the first frames while the
 //                                                        index is built
+#include "BenchClip.h"
 #include "BenchSupport.h"
 #include "PlayM4.h"
 
@@ -18,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -55,28 +55,19 @@ std::vector<Shown> takeShown() {
     return out;
 }
 
-LONG openClip(const char *clip, bool waitIndex) {
-    LONG port = -1;
-    if (!PlayM4_GetPort(&port)) {
-        return -1;
-    }
+// A port on `clip` that shows its frames to onFrame, once its index is ready if `waitIndex`.
+LONG openShowing(const char *clip, bool waitIndex) {
     indexedAt = 0.0;
-    PlayM4_SetFileRefCallBack(port, &onIndexed, 0);
-    std::string path = clip;
-    if (!PlayM4_OpenFile(port, &path[0])) {
-        std::fprintf(stderr, "open failed: code %lu\n", PlayM4_GetLastError(port));
-        PlayM4_FreePort(port);
-        return -1;
+    LONG port = bench::openClip(clip, &onIndexed,
+                                [waitIndex] { return !waitIndex || indexedAt.load() != 0.0; });
+    if (port >= 0) {
+        PlayM4_SetDisplayCallBack(port, &onFrame);
     }
-    while (waitIndex && indexedAt.load() == 0.0) {
-        Sleep(1);
-    }
-    PlayM4_SetDisplayCallBack(port, &onFrame);
     return port;
 }
 
 int lag(const char *clip, DWORD ms, double seconds) {
-    LONG port = openClip(clip, true);
+    LONG port = openShowing(clip, true);
     if (port < 0) {
         return 1;
     }
@@ -110,7 +101,7 @@ int lag(const char *clip, DWORD ms, double seconds) {
 }
 
 int speed(const char *clip, int steps, double seconds) {
-    LONG port = openClip(clip, true);
+    LONG port = openShowing(clip, true);
     if (port < 0) {
         return 1;
     }
@@ -152,7 +143,7 @@ int speed(const char *clip, int steps, double seconds) {
 
 int start(const char *clip) {
     double opening = bench::nowMs();
-    LONG port = openClip(clip, false);
+    LONG port = openShowing(clip, false);
     if (port < 0) {
         return 1;
     }
