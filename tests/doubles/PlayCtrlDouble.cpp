@@ -1,6 +1,7 @@
 // PlayCtrl.dll test double: the engine's exports, recording each call and answering from a
 // script that the control exports of Doubles.h set.
 #include "Doubles.h"
+#include "Records.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -53,15 +55,6 @@ std::vector<std::thread> frameThreads;
 std::atomic<bool> stopFrames{false};
 std::atomic<LONG> framesDelivered{0};
 
-void copyText(char *target, size_t size, const char *text) {
-    if (!text) {
-        target[0] = '\0';
-        return;
-    }
-    std::strncpy(target, text, size - 1);
-    target[size - 1] = '\0';
-}
-
 LONG scriptedResult(State &s, const char *function) {
     Script &script = s.scripts[function];
     if (script.queued.empty()) {
@@ -72,40 +65,41 @@ LONG scriptedResult(State &s, const char *function) {
     return result;
 }
 
+// An argument as the call list shows it: a 32-bit integer as the signed LONG it travels as (a
+// DWORD of -1 reads -1 in either build), a pointer or pointer-sized value whole; a narrow path
+// also as text, a float only as the call's real.
+template <class T> void note(DoubleCall &call, T value) {
+    if constexpr (std::is_integral<T>::value && sizeof(T) == 4) {
+        call.args[call.argCount++] = static_cast<LONG>(value);
+    } else {
+        call.args[call.argCount++] = (LONG_PTR)value;
+    }
+}
+void note(DoubleCall &call, char *text) {
+    call.args[call.argCount++] = (LONG_PTR)text;
+    copyText(call.text, sizeof call.text, text);
+}
+void note(DoubleCall &call, float real) {
+    call.hasReal = 1;
+    call.real = real;
+}
+
+// The key-frame and capture calls record their DWORDs unsigned, widened to a pointer's size.
+LONG_PTR unsignedWide(DWORD value) {
+    return static_cast<LONG_PTR>(value);
+}
+
 // Records the call and returns its scripted result; the caller holds the lock.
-LONG record(State &s, const char *function, std::initializer_list<LONG_PTR> args,
-            const char *text = nullptr, const float *real = nullptr) {
+template <class... Args>
+LONG record(State &s, const char *function, const std::tuple<Args...> &args) {
     if (s.recording) {
         DoubleCall call = {};
         call.sequence = Doubles_NextSequence();
         copyText(call.function, sizeof call.function, function);
-        for (LONG_PTR arg : args) {
-            call.args[call.argCount++] = arg;
-        }
-        if (real) {
-            call.hasReal = 1;
-            call.real = *real;
-        }
-        copyText(call.text, sizeof call.text, text);
+        std::apply([&call](auto... arg) { (note(call, arg), ...); }, args);
         s.calls.push_back(call);
     }
     return scriptedResult(s, function);
-}
-
-// An argument as the call list shows it: a 32-bit integer as the signed LONG it travels as (a
-// DWORD of -1 reads -1 in either build), a pointer or pointer-sized value whole.
-template <class T> LONG_PTR asArgument(T value) {
-    if constexpr (std::is_integral<T>::value && sizeof(T) == 4) {
-        return static_cast<LONG>(value);
-    } else {
-        return (LONG_PTR)value;
-    }
-}
-
-template <class... Args> LONG call(const char *function, Args... args) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    return record(s, function, {asArgument(args)...});
 }
 
 void deliverFrames() {
@@ -128,14 +122,8 @@ void deliverFrames() {
     }
 }
 
-} // namespace
-
-extern "C" {
-
-BOOL WINAPI PlayM4_GetPort(LONG *port) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, "PlayM4_GetPort", {(LONG_PTR)port});
+// The answers of the exports that do more than return their scripted result.
+BOOL handOutPort(State &s, LONG result, LONG *port) {
     if (result && port) {
         LONG chosen = -1;
         if (s.nextPortSet) {
@@ -157,10 +145,7 @@ BOOL WINAPI PlayM4_GetPort(LONG *port) {
     return result;
 }
 
-BOOL WINAPI PlayM4_FreePort(LONG port) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, "PlayM4_FreePort", {port});
+BOOL takeBackPort(State &s, LONG result, LONG port) {
     if (result) {
         s.portsInUse.erase(port);
         s.displayCallbacks.erase(port);
@@ -168,38 +153,18 @@ BOOL WINAPI PlayM4_FreePort(LONG port) {
     return result;
 }
 
-BOOL WINAPI PlayM4_OpenFile(LONG port, char *path) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, "PlayM4_OpenFile", {port, (LONG_PTR)path}, path);
+BOOL markOpen(State &s, LONG result, LONG port, bool open) {
     if (result) {
-        s.openFiles.insert(port);
+        if (open) {
+            s.openFiles.insert(port);
+        } else {
+            s.openFiles.erase(port);
+        }
     }
     return result;
 }
 
-BOOL WINAPI PlayM4_CloseFile(LONG port) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, "PlayM4_CloseFile", {port});
-    if (result) {
-        s.openFiles.erase(port);
-    }
-    return result;
-}
-
-BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message) {
-    return call("PlayM4_SetFileEndMsg", port, window, message);
-}
-
-BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD_PTR user) {
-    return call("PlayM4_SetFileRefCallBack", port, callback, user);
-}
-
-BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, "PlayM4_SetDisplayCallBack", {port, (LONG_PTR)callback});
+BOOL keepDisplayCallback(State &s, LONG result, LONG port, DisplayCallBack callback) {
     if (result) {
         if (callback) {
             s.displayCallbacks[port] = callback;
@@ -210,79 +175,7 @@ BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback) {
     return result;
 }
 
-BOOL WINAPI PlayM4_Play(LONG port, HWND window) {
-    return call("PlayM4_Play", port, window);
-}
-BOOL WINAPI PlayM4_Pause(LONG port, DWORD pause) {
-    return call("PlayM4_Pause", port, pause);
-}
-BOOL WINAPI PlayM4_Stop(LONG port) {
-    return call("PlayM4_Stop", port);
-}
-BOOL WINAPI PlayM4_RefreshPlay(LONG port) {
-    return call("PlayM4_RefreshPlay", port);
-}
-BOOL WINAPI PlayM4_Fast(LONG port) {
-    return call("PlayM4_Fast", port);
-}
-BOOL WINAPI PlayM4_Slow(LONG port) {
-    return call("PlayM4_Slow", port);
-}
-BOOL WINAPI PlayM4_ThrowBFrameNum(LONG port, DWORD count) {
-    return call("PlayM4_ThrowBFrameNum", port, count);
-}
-BOOL WINAPI PlayM4_PlaySound(LONG port) {
-    return call("PlayM4_PlaySound", port);
-}
-BOOL WINAPI PlayM4_StopSound(void) {
-    return call("PlayM4_StopSound");
-}
-
-BOOL WINAPI PlayM4_SetPlayPos(LONG port, float position) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    return record(s, "PlayM4_SetPlayPos", {port}, nullptr, &position);
-}
-
-float WINAPI PlayM4_GetPlayPos(LONG port) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    record(s, "PlayM4_GetPlayPos", {port});
-    return s.playPos;
-}
-
-BOOL WINAPI PlayM4_SetVolume(LONG port, WORD volume) {
-    return call("PlayM4_SetVolume", port, volume);
-}
-WORD WINAPI PlayM4_GetVolume(LONG port) {
-    return static_cast<WORD>(call("PlayM4_GetVolume", port));
-}
-DWORD WINAPI PlayM4_GetFileTime(LONG port) {
-    return static_cast<DWORD>(call("PlayM4_GetFileTime", port));
-}
-DWORD WINAPI PlayM4_GetPlayedTime(LONG port) {
-    return static_cast<DWORD>(call("PlayM4_GetPlayedTime", port));
-}
-DWORD WINAPI PlayM4_GetPlayedTimeEx(LONG port) {
-    return static_cast<DWORD>(call("PlayM4_GetPlayedTimeEx", port));
-}
-BOOL WINAPI PlayM4_SetPlayedTimeEx(LONG port, DWORD ms) {
-    return call("PlayM4_SetPlayedTimeEx", port, ms);
-}
-DWORD WINAPI PlayM4_GetFileTotalFrames(LONG port) {
-    return static_cast<DWORD>(call("PlayM4_GetFileTotalFrames", port));
-}
-DWORD WINAPI PlayM4_GetCurrentFrameNum(LONG port) {
-    return static_cast<DWORD>(call("PlayM4_GetCurrentFrameNum", port));
-}
-BOOL WINAPI PlayM4_SetCurrentFrameNum(LONG port, DWORD frame) {
-    return call("PlayM4_SetCurrentFrameNum", port, frame);
-}
-
-BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, "PlayM4_GetPictureSize", {port, (LONG_PTR)width, (LONG_PTR)height});
+BOOL pictureSize(State &s, LONG result, LONG *width, LONG *height) {
     if (result) {
         if (width) {
             *width = s.width;
@@ -294,38 +187,14 @@ BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height) {
     return result;
 }
 
-BOOL WINAPI PlayM4_OneByOne(LONG port) {
-    return call("PlayM4_OneByOne", port);
-}
-BOOL WINAPI PlayM4_OneByOneBack(LONG port) {
-    return call("PlayM4_OneByOneBack", port);
-}
-
-namespace {
-BOOL keyFrameSearch(const char *function, LONG port, DWORD value, DWORD type,
-                    FramePosition *position) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, function, {port, (LONG_PTR)value, (LONG_PTR)type, (LONG_PTR)position});
+BOOL keyFrame(State &s, LONG result, FramePosition *position) {
     if (result && position) {
         *position = s.keyFrame;
     }
     return result;
 }
-} // namespace
 
-BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
-    return keyFrameSearch("PlayM4_GetNextKeyFramePos", port, value, type, position);
-}
-BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
-    return keyFrameSearch("PlayM4_GetKeyFramePos", port, value, type, position);
-}
-
-namespace {
-BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, DWORD *written) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    LONG result = record(s, function, {port, (LONG_PTR)buffer, (LONG_PTR)size, (LONG_PTR)written});
+BOOL capture(State &s, LONG result, BYTE *buffer, DWORD size, DWORD *written) {
     if (s.refusalCode != 0) {
         s.lastError = s.refusalCode;
         if (written) {
@@ -352,21 +221,71 @@ BOOL capture(const char *function, LONG port, BYTE *buffer, DWORD size, DWORD *w
     }
     return result;
 }
+
 } // namespace
 
-BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) {
-    return capture("PlayM4_GetBMP", port, buffer, size, written);
-}
-BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) {
-    return capture("PlayM4_GetJPEG", port, buffer, size, written);
-}
+// Every engine export of the double: its result type, name and parameters; the arguments in the
+// order the call list records them; the result it answers until a test scripts another (Reset
+// restores it); and the answer, given under the lock with the state `s` and the scripted
+// `result` at hand.
+// clang-format off
+#define PLAYCTRL_DOUBLE_EXPORTS(X)                                                                 \
+    X(BOOL, GetPort, (LONG *port), (port), 1, handOutPort(s, result, port))                        \
+    X(BOOL, FreePort, (LONG port), (port), 1, takeBackPort(s, result, port))                       \
+    X(BOOL, OpenFile, (LONG port, char *path), (port, path), 1, markOpen(s, result, port, true))   \
+    X(BOOL, CloseFile, (LONG port), (port), 1, markOpen(s, result, port, false))                   \
+    X(BOOL, SetFileEndMsg, (LONG port, HWND window, UINT message),                                 \
+      (port, window, message), 1, result)                                                          \
+    X(BOOL, SetFileRefCallBack, (LONG port, FileRefCallBack callback, DWORD_PTR user),             \
+      (port, callback, user), 1, result)                                                           \
+    X(BOOL, SetDisplayCallBack, (LONG port, DisplayCallBack callback),                             \
+      (port, callback), 1, keepDisplayCallback(s, result, port, callback))                         \
+    X(BOOL, Play, (LONG port, HWND window), (port, window), 1, result)                             \
+    X(BOOL, Pause, (LONG port, DWORD pause), (port, pause), 1, result)                             \
+    X(BOOL, Stop, (LONG port), (port), 1, result)                                                  \
+    X(BOOL, RefreshPlay, (LONG port), (port), 1, result)                                           \
+    X(BOOL, Fast, (LONG port), (port), 1, result)                                                  \
+    X(BOOL, Slow, (LONG port), (port), 1, result)                                                  \
+    X(BOOL, ThrowBFrameNum, (LONG port, DWORD count), (port, count), 1, result)                    \
+    X(BOOL, PlaySound, (LONG port), (port), 1, result)                                             \
+    X(BOOL, StopSound, (void), (), 1, result)                                                      \
+    X(BOOL, SetPlayPos, (LONG port, float position), (port, position), 1, result)                  \
+    X(float, GetPlayPos, (LONG port), (port), 1, s.playPos)                                        \
+    X(BOOL, SetVolume, (LONG port, WORD volume), (port, volume), 1, result)                        \
+    X(WORD, GetVolume, (LONG port), (port), 0, result)                                             \
+    X(DWORD, GetFileTime, (LONG port), (port), 0, result)                                          \
+    X(DWORD, GetPlayedTime, (LONG port), (port), 0, result)                                        \
+    X(DWORD, GetPlayedTimeEx, (LONG port), (port), 0, result)                                      \
+    X(BOOL, SetPlayedTimeEx, (LONG port, DWORD ms), (port, ms), 1, result)                         \
+    X(DWORD, GetFileTotalFrames, (LONG port), (port), 0, result)                                   \
+    X(DWORD, GetCurrentFrameNum, (LONG port), (port), 0, result)                                   \
+    X(BOOL, SetCurrentFrameNum, (LONG port, DWORD frame), (port, frame), 1, result)                \
+    X(BOOL, GetPictureSize, (LONG port, LONG *width, LONG *height),                                \
+      (port, width, height), 1, pictureSize(s, result, width, height))                             \
+    X(BOOL, OneByOne, (LONG port), (port), 1, result)                                              \
+    X(BOOL, OneByOneBack, (LONG port), (port), 1, result)                                          \
+    X(BOOL, GetNextKeyFramePos, (LONG port, DWORD value, DWORD type, FramePosition *position),     \
+      (port, unsignedWide(value), unsignedWide(type), position), 1, keyFrame(s, result, position)) \
+    X(BOOL, GetKeyFramePos, (LONG port, DWORD value, DWORD type, FramePosition *position),         \
+      (port, unsignedWide(value), unsignedWide(type), position), 1, keyFrame(s, result, position)) \
+    X(BOOL, GetBMP, (LONG port, BYTE *buffer, DWORD size, DWORD *written),                         \
+      (port, buffer, unsignedWide(size), written), 1, capture(s, result, buffer, size, written))   \
+    X(BOOL, GetJPEG, (LONG port, BYTE *buffer, DWORD size, DWORD *written),                        \
+      (port, buffer, unsignedWide(size), written), 1, capture(s, result, buffer, size, written))   \
+    X(DWORD, GetLastError, (LONG port), (port), 1, s.lastError)
+// clang-format on
 
-DWORD WINAPI PlayM4_GetLastError(LONG port) {
-    State &s = state();
-    std::lock_guard<std::mutex> hold(s.lock);
-    record(s, "PlayM4_GetLastError", {port});
-    return s.lastError;
-}
+extern "C" {
+
+#define PLAYCTRL_DOUBLE_EXPORT(type, name, parameters, recorded, initial, answer)                  \
+    type WINAPI PlayM4_##name parameters {                                                         \
+        State &s = state();                                                                        \
+        std::lock_guard<std::mutex> hold(s.lock);                                                  \
+        [[maybe_unused]] const LONG result = record(s, "PlayM4_" #name, std::make_tuple recorded); \
+        return static_cast<type>(answer);                                                          \
+    }
+PLAYCTRL_DOUBLE_EXPORTS(PLAYCTRL_DOUBLE_EXPORT)
+#undef PLAYCTRL_DOUBLE_EXPORT
 
 // ---- control ----
 
@@ -389,12 +308,10 @@ void __cdecl PlayCtrlDouble_Reset(void) {
     s.portsInUse.clear();
     s.openFiles.clear();
     s.displayCallbacks.clear();
-    // Getters answer 0 unless scripted.
-    for (const char *getter :
-         {"PlayM4_GetVolume", "PlayM4_GetFileTime", "PlayM4_GetPlayedTime",
-          "PlayM4_GetPlayedTimeEx", "PlayM4_GetFileTotalFrames", "PlayM4_GetCurrentFrameNum"}) {
-        s.scripts[getter].result = 0;
-    }
+#define PLAYCTRL_DOUBLE_INITIAL(type, name, parameters, recorded, initial, answer)                 \
+    s.scripts["PlayM4_" #name].result = initial;
+    PLAYCTRL_DOUBLE_EXPORTS(PLAYCTRL_DOUBLE_INITIAL)
+#undef PLAYCTRL_DOUBLE_INITIAL
 }
 
 void __cdecl PlayCtrlDouble_SetResult(const char *function, LONG result) {
@@ -471,11 +388,7 @@ int __cdecl PlayCtrlDouble_CallCount(void) {
 
 int __cdecl PlayCtrlDouble_GetCall(int index, DoubleCall *call) {
     std::lock_guard<std::mutex> hold(state().lock);
-    if (!call || index < 0 || index >= static_cast<int>(state().calls.size())) {
-        return 0;
-    }
-    *call = state().calls[static_cast<size_t>(index)];
-    return 1;
+    return copyRecord(state().calls, index, call);
 }
 
 int __cdecl PlayCtrlDouble_CountCalls(const char *function) {

@@ -3,8 +3,8 @@
 #define QORLOG_BUILDING
 #include "QorLog.h"
 #include "Doubles.h"
+#include "Records.h"
 
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -31,11 +31,6 @@ volatile LONG level = 30000;
 volatile LONG getLevelCount = 0;
 volatile LONG lastGetLevelSequence = 0;
 volatile LONG sequence = 0;
-
-void copyText(char *target, size_t size, const char *text) {
-    std::strncpy(target, text ? text : "", size - 1);
-    target[size - 1] = '\0';
-}
 
 } // namespace
 
@@ -113,11 +108,7 @@ int __cdecl QorLogDouble_EntryCount(void) {
 
 int __cdecl QorLogDouble_GetEntry(int index, DoubleLogEntry *entry) {
     std::lock_guard<std::mutex> hold(state().lock);
-    if (!entry || index < 0 || index >= static_cast<int>(state().entries.size())) {
-        return 0;
-    }
-    *entry = state().entries[static_cast<size_t>(index)];
-    return 1;
+    return copyRecord(state().entries, index, entry);
 }
 
 int __cdecl QorLogDouble_InitCount(void) {

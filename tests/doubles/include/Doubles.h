@@ -139,12 +139,17 @@ inline void clearRecords() {
     QorLogDouble_ClearEntries();
 }
 
-inline std::vector<DoubleCall> sdkCalls() {
-    std::vector<DoubleCall> calls(static_cast<size_t>(PlayCtrlDouble_CallCount()));
-    for (size_t i = 0; i < calls.size(); ++i) {
-        PlayCtrlDouble_GetCall(static_cast<int>(i), &calls[i]);
+// The `count` records that `get` hands out one by one.
+template <class Record> std::vector<Record> records(int count, int(__cdecl *get)(int, Record *)) {
+    std::vector<Record> all(static_cast<size_t>(count));
+    for (size_t i = 0; i < all.size(); ++i) {
+        get(static_cast<int>(i), &all[i]);
     }
-    return calls;
+    return all;
+}
+
+inline std::vector<DoubleCall> sdkCalls() {
+    return records(PlayCtrlDouble_CallCount(), &PlayCtrlDouble_GetCall);
 }
 
 // The recorded calls as "PlayM4_X(a,b,...)" strings (pointer arguments as addresses).
@@ -165,11 +170,7 @@ inline std::vector<std::string> sdkCallTexts() {
 }
 
 inline std::vector<DoubleLogEntry> logEntries() {
-    std::vector<DoubleLogEntry> entries(static_cast<size_t>(QorLogDouble_EntryCount()));
-    for (size_t i = 0; i < entries.size(); ++i) {
-        QorLogDouble_GetEntry(static_cast<int>(i), &entries[i]);
-    }
-    return entries;
+    return records(QorLogDouble_EntryCount(), &QorLogDouble_GetEntry);
 }
 
 inline std::vector<std::string> initPaths() {
