@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
 
 namespace {
 std::atomic<int> counting{0};
@@ -27,30 +26,5 @@ long AllocationCounter::count() const {
     return allocations.load();
 }
 
-void *operator new(std::size_t size) {
-    if (void *p = allocate(size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) {
-    return operator new(size);
-}
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    return allocate(size);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    return allocate(size);
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void *p, std::size_t) noexcept {
-    std::free(p);
-}
+// The binary's operators new and delete, over `allocate` above.
+#include "ReplacedNew.h"
