@@ -4,7 +4,7 @@ set(_server ${CMAKE_CURRENT_LIST_DIR})
 # The registry-script reader and applier; the reader alone also builds natively for fuzzing.
 add_library(kestrava_registry STATIC ${_server}/RegistryScript.cpp ${_server}/RegistryApplier.cpp)
 target_include_directories(kestrava_registry PUBLIC ${_server})
-target_link_libraries(kestrava_registry PUBLIC advapi32 PRIVATE kestrava_boundary)
+target_link_libraries(kestrava_registry PUBLIC advapi32 PRIVATE kestrava_com)
 
 kestrava_def(_kestrava_def ${_server}/Kestrava.def)
 add_library(Kestrava SHARED

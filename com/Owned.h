@@ -1,7 +1,7 @@
 // Owning types for the handles the component holds: each closes what it owns exactly once, on
 // every path, so an exception between acquiring and releasing leaks nothing.
-#ifndef KESTRAVA_PLAYER_OWNED_H
-#define KESTRAVA_PLAYER_OWNED_H
+#ifndef KESTRAVA_COM_OWNED_H
+#define KESTRAVA_COM_OWNED_H
 
 #include <windows.h>
 #include <oleauto.h>

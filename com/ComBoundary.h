@@ -1,8 +1,8 @@
 // Where a call leaves the component for a host (a COM method, an export, a callback into a host's
 // thread) nothing may unwind: every DLL has its own C++ runtime, so the host could not catch it.
 // Each such edge runs its body through comBoundary, which turns anything thrown into a status.
-#ifndef KESTRAVA_PLAYER_COMBOUNDARY_H
-#define KESTRAVA_PLAYER_COMBOUNDARY_H
+#ifndef KESTRAVA_COM_COMBOUNDARY_H
+#define KESTRAVA_COM_COMBOUNDARY_H
 
 #include <windows.h>
 
