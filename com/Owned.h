@@ -45,31 +45,59 @@ template <class Traits> class Owned {
     Handle handle_ = Traits::empty();
 };
 
-struct RegKeyTraits {
-    using Handle = HKEY;
-    static HKEY empty() noexcept { return nullptr; }
-    static void close(HKEY key) noexcept { RegCloseKey(key); }
-};
-struct ModuleTraits {
-    using Handle = HMODULE;
-    static HMODULE empty() noexcept { return nullptr; }
-    static void close(HMODULE module) noexcept { FreeLibrary(module); }
+// Traits of a handle that is empty when null and that `Close` closes.
+template <class H, auto Close> struct ClosedBy {
+    using Handle = H;
+    static H empty() noexcept { return nullptr; }
+    static void close(H handle) noexcept { Close(handle); }
 };
 struct FileTraits {
     using Handle = HANDLE;
     static HANDLE empty() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(HANDLE file) noexcept { CloseHandle(file); }
 };
-struct BstrTraits {
-    using Handle = BSTR;
-    static BSTR empty() noexcept { return nullptr; }
-    static void close(BSTR text) noexcept { SysFreeString(text); }
+
+// An opened or created key, never a predefined root.
+using RegKey = Owned<ClosedBy<HKEY, &RegCloseKey>>;
+using ModuleRef = Owned<ClosedBy<HMODULE, &FreeLibrary>>; // one LoadLibrary reference
+using FileHandle = Owned<FileTraits>; // from CreateFile: INVALID_HANDLE_VALUE is empty
+using Bstr = Owned<ClosedBy<BSTR, &SysFreeString>>;
+
+// A new BSTR holding `text`; empty when there was no memory for it.
+inline Bstr makeBstr(const wchar_t *text) {
+    return Bstr(SysAllocString(text));
+}
+
+// A structure a COM object lends out through a pointer and takes back through `GiveBack`
+// (type and library attributes, function descriptions): given back once, on every path. The
+// lender is not held and must outlive it.
+template <class Lender, class T, void (STDMETHODCALLTYPE Lender::*GiveBack)(T *)> class Lent {
+  public:
+    explicit Lent(Lender *lender) noexcept : lender_(lender) {}
+    ~Lent() { reset(); }
+    Lent(const Lent &) = delete;
+    Lent &operator=(const Lent &) = delete;
+
+    T *get() const noexcept { return value_; }
+    T *operator->() const noexcept { return value_; }
+    void reset() noexcept {
+        if (T *old = std::exchange(value_, nullptr)) {
+            (lender_->*GiveBack)(old);
+        }
+    }
+    T **out() noexcept {
+        reset();
+        return &value_;
+    }
+
+  private:
+    Lender *lender_;
+    T *value_ = nullptr;
 };
 
-using RegKey = Owned<RegKeyTraits>;    // an opened or created key, never a predefined root
-using ModuleRef = Owned<ModuleTraits>; // one LoadLibrary reference
-using FileHandle = Owned<FileTraits>;  // from CreateFile: INVALID_HANDLE_VALUE is empty
-using Bstr = Owned<BstrTraits>;
+using TypeAttr = Lent<ITypeInfo, TYPEATTR, &ITypeInfo::ReleaseTypeAttr>;
+using FuncDesc = Lent<ITypeInfo, FUNCDESC, &ITypeInfo::ReleaseFuncDesc>;
+using LibAttr = Lent<ITypeLib, TLIBATTR, &ITypeLib::ReleaseTLibAttr>;
 
 // One reference to a COM object. Copies add a reference; `out` serves functions that hand out
 // a new reference through a pointer.

@@ -8,6 +8,7 @@
 #include "AnsiText.h"
 #include "ComBoundary.h"
 #include "LogStatement.h"
+#include "Owned.h"
 #include "SdkWrappers.h"
 
 #include <algorithm>
@@ -24,27 +25,7 @@ constexpr int kBmp = 2;
 constexpr DWORD kLargestPicture = 8192u * 8192u * 4u + 1024u;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-class FileHandle {
-  public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() { close(); }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle) {
-        close();
-        handle_ = handle;
-    }
-    bool close() {
-        const bool closed = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-  private:
-    HANDLE handle_;
-};
+using kestrava::FileHandle;
 
 HANDLE createForWriting(const char *path, DWORD disposition) {
     return CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
@@ -68,7 +49,7 @@ std::string base36(unsigned long value) {
 
 // A file created beside the target, deleted again unless it took the target's place. Its name
 // is never longer than the target's, so a target within the path limit has a temporary within
-// it too; a short name leaves few candidates, and when none can be made, valid() is false.
+// it too; a short name leaves few candidates, and when none can be made, file() is empty.
 class TemporaryFile {
   public:
     explicit TemporaryFile(const std::string &target) {
@@ -79,22 +60,22 @@ class TemporaryFile {
         if (room <= 0) {
             return;
         }
-        for (int attempt = 0; attempt < 16 && !file_.valid(); ++attempt) {
+        for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
             // The count first: it changes with every attempt, and cutting keeps it longest.
             std::string name = "~" + base36(++made) + base36(GetCurrentProcessId());
             name.resize(std::min(name.size(), static_cast<std::string::size_type>(room)));
             path_ = target.substr(0, start) + name;
             file_.reset(createForWriting(path_.c_str(), CREATE_NEW));
-            if (!file_.valid() && GetLastError() != ERROR_FILE_EXISTS) {
+            if (!file_ && GetLastError() != ERROR_FILE_EXISTS) {
                 break;
             }
         }
-        if (!file_.valid()) {
+        if (!file_) {
             path_.clear();
         }
     }
     ~TemporaryFile() {
-        file_.close();
+        file_.reset();
         if (!placed_ && !path_.empty()) {
             DeleteFileA(path_.c_str());
         }
@@ -111,7 +92,7 @@ class TemporaryFile {
 
   private:
     std::string path_;
-    FileHandle file_{INVALID_HANDLE_VALUE};
+    FileHandle file_;
     bool placed_ = false;
 };
 
@@ -171,7 +152,7 @@ bool reachedThroughLink(HANDLE target, const std::string &path) {
     FileHandle folder(CreateFileA((path.substr(0, start) + ".").c_str(), FILE_READ_ATTRIBUTES,
                                   kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                   nullptr));
-    std::wstring expected = folder.valid() ? finalPath(folder.get()) : std::wstring();
+    std::wstring expected = folder ? finalPath(folder.get()) : std::wstring();
     if (expected.empty()) {
         return false;
     }
@@ -191,7 +172,7 @@ Target inspect(const std::string &path) {
     const DWORD attributes = GetFileAttributesA(path.c_str()); // the link's own, not followed
     const bool reparse =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!probe.valid()) {
+    if (!probe) {
         return reparse ? Target::Link : Target::Absent; // a dangling link is still a link
     }
     if (GetFileType(probe.get()) != FILE_TYPE_DISK) {
@@ -224,7 +205,7 @@ bool writeWhole(FileHandle &file, const BYTE *bytes, DWORD size, bool flush, DWO
         bytes += written;
         size -= written;
     }
-    if ((flush && !FlushFileBuffers(file.get())) || !file.close()) {
+    if ((flush && !FlushFileBuffers(file.get())) || !CloseHandle(file.release())) {
         error = GetLastError();
         return false;
     }
@@ -235,7 +216,7 @@ bool writeWhole(FileHandle &file, const BYTE *bytes, DWORD size, bool flush, DWO
 // wrote. `shown` is the path as the log names it.
 bool writeInPlace(const char *path, const char *shown, const BYTE *bytes, DWORD size) {
     FileHandle file(createForWriting(path, CREATE_ALWAYS));
-    if (!file.valid()) {
+    if (!file) {
         LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Could not open file.", shown);
         return false;
     }
@@ -360,7 +341,7 @@ bool KestravaCOM::savePicture(int type, const char *path, const std::string &tar
             return writeInPlace(target.c_str(), path, buffer, pictureSize);
         }
         TemporaryFile picture(target);
-        if (!picture.file().valid()) {
+        if (!picture.file()) {
             return writeInPlace(target.c_str(), path, buffer, pictureSize);
         }
         DWORD error = 0;

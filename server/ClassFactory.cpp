@@ -1,6 +1,7 @@
 #include "ClassFactory.h"
 
 #include "ComBoundary.h"
+#include "InterfaceMap.h"
 #include "KestravaClass.h"
 #include "Module.h"
 
@@ -17,16 +18,8 @@ class ClassFactory final : public IClassFactory {
     ClassFactory &operator=(const ClassFactory &) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
-        if (!object) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *object = static_cast<IClassFactory *>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
+        const InterfaceEntry map[] = {{&IID_IUnknown, this}, {&IID_IClassFactory, this}};
+        return queryInterface(map, iid, object);
     }
 
     // The module's own reference (count 1) does not keep the module loaded; a client's does.
@@ -54,10 +47,9 @@ class ClassFactory final : public IClassFactory {
     }
 
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID iid, void **object) override {
-        if (!object) {
+        if (!clearOut(object)) {
             return E_POINTER;
         }
-        *object = nullptr;
         if (outer && !IsEqualIID(iid, IID_IUnknown)) {
             return CLASS_E_NOAGGREGATION;
         }
@@ -85,10 +77,9 @@ std::atomic<IUnknown *> classObject{nullptr};
 } // namespace
 
 HRESULT getClassObject(REFCLSID clsid, REFIID iid, void **object) {
-    if (!object) {
+    if (!clearOut(object)) {
         return E_POINTER;
     }
-    *object = nullptr;
     if (!IsEqualCLSID(clsid, CLSID_KestravaCOM)) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }

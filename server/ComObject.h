@@ -5,11 +5,13 @@
 #define KESTRAVA_SERVER_COMOBJECT_H
 
 #include "ComBoundary.h"
+#include "InterfaceMap.h"
 #include "Module.h"
 #include "TypeInfoCache.h"
 
 #include <Kestrava.h>
 
+#include <array>
 #include <atomic>
 #include <new>
 #include <stdexcept>
@@ -19,26 +21,18 @@ namespace kestrava {
 // The parts shared by standalone and aggregated objects.
 template <class Player> class ObjectCore : public Player {
   public:
-    // Answers from the interface map only; IUnknown is the caller's business.
-    HRESULT queryInterfaceMap(REFIID iid, void **object) {
-        if (IsEqualIID(iid, IID_IBaseFilePlay) || IsEqualIID(iid, IID_IDispatch)) {
-            *object = static_cast<IBaseFilePlay *>(this);
-        } else if (IsEqualIID(iid, IID_ICapture)) {
-            *object = static_cast<ICapture *>(this);
-        } else if (IsEqualIID(iid, IID_IConvert)) {
-            *object = static_cast<IConvert *>(this);
-        } else if (IsEqualIID(iid, IID_IExtendHalvet)) {
-            *object = static_cast<IExtendHalvet *>(this);
-        } else if (IsEqualIID(iid, IID_IFileInfo)) {
-            *object = static_cast<IFileInfo *>(this);
-        } else if (IsEqualIID(iid, IID_IPlayFrame)) {
-            *object = static_cast<IPlayFrame *>(this);
-        } else if (IsEqualIID(iid, IID_IRegionManify)) {
-            *object = static_cast<IRegionManify *>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        return S_OK;
+    // The interface map; IUnknown is answered by `unknown`, which is the caller's business.
+    std::array<InterfaceEntry, 9> interfaceMap(IUnknown *unknown) {
+        IBaseFilePlay *base = this;
+        return {{{&IID_IUnknown, unknown},
+                 {&IID_IBaseFilePlay, base},
+                 {&IID_IDispatch, base},
+                 {&IID_ICapture, static_cast<ICapture *>(this)},
+                 {&IID_IConvert, static_cast<IConvert *>(this)},
+                 {&IID_IExtendHalvet, static_cast<IExtendHalvet *>(this)},
+                 {&IID_IFileInfo, static_cast<IFileInfo *>(this)},
+                 {&IID_IPlayFrame, static_cast<IPlayFrame *>(this)},
+                 {&IID_IRegionManify, static_cast<IRegionManify *>(this)}}};
     }
 
     IUnknown *identity() { return static_cast<IBaseFilePlay *>(this); }
@@ -115,17 +109,7 @@ template <class Player> class StandaloneObject final : public ObjectCore<Player>
 
     // One override serves all seven interfaces.
     STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
-        if (!object) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown)) {
-            *object = this->identity();
-        } else if (FAILED(this->queryInterfaceMap(iid, object))) {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return queryInterface(this->interfaceMap(this->identity()), iid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override {
@@ -170,17 +154,7 @@ template <class Player> class AggregatedObject final : public ObjectCore<Player>
       public:
         explicit Inner(AggregatedObject *owner) : owner_(owner) {}
         STDMETHODIMP QueryInterface(REFIID iid, void **object) override {
-            if (!object) {
-                return E_POINTER;
-            }
-            *object = nullptr;
-            if (IsEqualIID(iid, IID_IUnknown)) {
-                *object = static_cast<IUnknown *>(this);
-            } else if (FAILED(owner_->queryInterfaceMap(iid, object))) {
-                return E_NOINTERFACE;
-            }
-            static_cast<IUnknown *>(*object)->AddRef();
-            return S_OK;
+            return queryInterface(owner_->interfaceMap(this), iid, object);
         }
         STDMETHODIMP_(ULONG) AddRef() override { return ++owner_->refs_; }
         STDMETHODIMP_(ULONG) Release() override {

@@ -124,8 +124,8 @@ void unregisterTypeLibrary() {
     if (FAILED(loadOwnTypeLibrary(library, path))) {
         return;
     }
-    TLIBATTR *attributes = nullptr;
-    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
+    LibAttr attributes(library.get());
+    if (SUCCEEDED(library->GetLibAttr(attributes.out()))) {
         // Looked up at run time, as older systems lacked it.
         if (ModuleRef oleaut{LoadLibraryW(L"oleaut32.dll")}) {
             using Unregister = HRESULT(WINAPI *)(REFGUID, WORD, WORD, LCID, SYSKIND);
@@ -136,7 +136,6 @@ void unregisterTypeLibrary() {
                            attributes->lcid, attributes->syskind);
             }
         }
-        library->ReleaseTLibAttr(attributes);
     }
 }
 
@@ -173,13 +172,9 @@ bool otherArchitectureRegistered() {
     }
     const REGSAM otherView = KEY_WOW64_64KEY;
 #endif
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (classKey() + L"\\InprocServer32").c_str(), 0,
-                      KEY_READ | otherView, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, (classKey() + L"\\InprocServer32").c_str(), 0,
+                         KEY_READ | otherView, key.out()) == ERROR_SUCCESS;
 }
 
 } // namespace

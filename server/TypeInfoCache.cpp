@@ -1,5 +1,6 @@
 #include "TypeInfoCache.h"
 
+#include "InterfaceMap.h"
 #include "Module.h"
 
 #include <Kestrava.h>
@@ -22,6 +23,25 @@ TypeInfoCache *TypeInfoCache::forInterface(REFIID iid) {
     }
     return nullptr;
 }
+
+namespace {
+
+// The name of the type's `index`th function, when it has one.
+void addMemberName(ITypeInfo *info, UINT index, std::vector<TypeInfoCache::MemberName> &table) {
+    FuncDesc function(info);
+    if (FAILED(info->GetFuncDesc(index, function.out()))) {
+        return;
+    }
+    const DISPID id = function->memid;
+    function.reset();
+    Bstr name;
+    if (SUCCEEDED(info->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr)) && name) {
+        const UINT length = SysStringLen(name.get());
+        table.push_back({std::move(name), length, id});
+    }
+}
+
+} // namespace
 
 HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
     *info = info_.load(std::memory_order_acquire);
@@ -48,26 +68,12 @@ HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
         loaded = ComPtr<ITypeInfo>(extended.release());
     }
     std::vector<MemberName> table;
-    TYPEATTR *attributes = nullptr;
-    if (SUCCEEDED(loaded->GetTypeAttr(&attributes))) {
+    {
         // The attributes go back on every path, the throwing push_back included.
-        struct AttributesBack {
-            ITypeInfo *info;
-            TYPEATTR *attributes;
-            ~AttributesBack() { info->ReleaseTypeAttr(attributes); }
-        } back{loaded.get(), attributes};
-        for (UINT i = 0; i < attributes->cFuncs; ++i) {
-            FUNCDESC *function = nullptr;
-            if (FAILED(loaded->GetFuncDesc(i, &function))) {
-                continue;
-            }
-            const DISPID id = function->memid;
-            loaded->ReleaseFuncDesc(function);
-            Bstr name;
-            if (SUCCEEDED(loaded->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr)) &&
-                name) {
-                const UINT length = SysStringLen(name.get());
-                table.push_back({std::move(name), length, id});
+        TypeAttr attributes(loaded.get());
+        if (SUCCEEDED(loaded->GetTypeAttr(attributes.out()))) {
+            for (UINT i = 0; i < attributes->cFuncs; ++i) {
+                addMemberName(loaded.get(), i, table);
             }
         }
     }
@@ -96,10 +102,9 @@ HRESULT TypeInfoCache::typeInfoCount(UINT *count) {
 }
 
 HRESULT TypeInfoCache::typeInfo(UINT, LCID lcid, ITypeInfo **info) {
-    if (!info) {
+    if (!clearOut(info)) {
         return E_POINTER;
     }
-    *info = nullptr;
     ITypeInfo *loaded = nullptr;
     HRESULT hr = load(lcid, &loaded);
     if (FAILED(hr)) {

@@ -5,7 +5,6 @@
 #include "ComTestSupport.h"
 #include "DetachedPlayer.h"
 #include "Harness.h"
-#include "TestBstr.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +23,9 @@ std::string media(const std::string &name) {
 }
 
 // A path as the component takes it.
-class Path : public Bstr {
-  public:
-    explicit Path(const std::string &text) : Bstr(std::wstring(text.begin(), text.end()).c_str()) {}
-};
+kestrava::Bstr path(const std::string &text) {
+    return kestrava::makeBstr(std::wstring(text.begin(), text.end()).c_str());
+}
 
 // Twenty seconds unless the caller says otherwise.
 bool waitFor(const std::function<bool()> &done, DWORD ms = 20000) {
@@ -96,15 +94,15 @@ TEST(Snapshot, PicturesOfAnySizeAreSavedWhole) {
         SCOPED_TRACE(clip.name);
         const std::string stem = media(clip.name);
         TestPlayer player;
-        ASSERT_EQ(S_OK, player.OpenFile(Path(stem + ".mp4"), 0));
+        ASSERT_EQ(S_OK, player.OpenFile(path(stem + ".mp4").get(), 0));
         ASSERT_EQ(S_OK, player.StepForward());
         LONG width = 0, height = 0;
         ASSERT_EQ(S_OK, player.get_PictureSize(&width, &height));
         EXPECT_EQ(clip.width, width);
         EXPECT_EQ(clip.height, height);
-        EXPECT_EQ(S_OK, player.GetPicture(2, Path(stem + "-snapshot.bmp")));
+        EXPECT_EQ(S_OK, player.GetPicture(2, path(stem + "-snapshot.bmp").get()));
         EXPECT_EQ(54 + 3LL * width * height, fileSize(stem + "-snapshot.bmp"));
-        EXPECT_EQ(S_OK, player.GetPicture(1, Path(stem + "-snapshot.jpg")));
+        EXPECT_EQ(S_OK, player.GetPicture(1, path(stem + "-snapshot.jpg").get()));
         EXPECT_GT(fileSize(stem + "-snapshot.jpg"), 0);
         EXPECT_EQ(S_OK, player.CloseFile());
     }
@@ -116,7 +114,7 @@ TEST(Snapshot, PicturesOfAnySizeAreSavedWhole) {
 // size_change.ts: frames 0 to 49 at 320x240, then 640x360.
 TEST(FileInfo, PictureSizeIsThatOfThePictureShown) {
     TestPlayer player;
-    ASSERT_EQ(S_OK, player.OpenFile(Path(media("size_change.ts")), 0));
+    ASSERT_EQ(S_OK, player.OpenFile(path(media("size_change.ts")).get(), 0));
     auto expectSize = [&](LONG frame) {
         SCOPED_TRACE(frame);
         LONG shown = -1, width = 0, height = 0;
@@ -150,10 +148,10 @@ TEST(Snapshot, NamesOutsideTheCodePageOpenAndSave) {
     ASSERT_TRUE(CopyFileW(std::wstring(source.begin(), source.end()).c_str(), clip.c_str(), FALSE));
     ASSERT_TRUE(CreateDirectoryW(shots.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     TestPlayer player;
-    ASSERT_EQ(S_OK, player.OpenFile(Bstr(clip.c_str()), 0));
+    ASSERT_EQ(S_OK, player.OpenFile(kestrava::makeBstr(clip.c_str()).get(), 0));
     ASSERT_EQ(S_OK, player.StepForward());
     const std::wstring shot = shots + L"\\shot.bmp";
-    EXPECT_EQ(S_OK, player.GetPicture(2, Bstr(shot.c_str())));
+    EXPECT_EQ(S_OK, player.GetPicture(2, kestrava::makeBstr(shot.c_str()).get()));
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExW(shot.c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(54u + 3u * 320u * 240u, data.nFileSizeLow);
@@ -200,7 +198,7 @@ void closeFile(TestPlayer *&p) {
     p->CloseFile();
 }
 void openFile(TestPlayer *&p) {
-    p->OpenFile(Path(media("clip.mp4")), 0);
+    p->OpenFile(path(media("clip.mp4")).get(), 0);
 }
 void stopCallbacks(TestPlayer *&p) {
     EXPECT_EQ(S_OK, p->SetAnalyzeCallBack(0, 0, 0));
@@ -246,7 +244,7 @@ TEST(Reentry, HostFunctionMayDriveAnyPlayerFromInside) {
         for (int i = 0; i < 2; ++i) {
             calls[i] = callsAfterAct[i] = 0;
             players[i] = new TestPlayer;
-            ASSERT_EQ(S_OK, players[i]->OpenFile(Path(media("clip.mp4")), 0));
+            ASSERT_EQ(S_OK, players[i]->OpenFile(path(media("clip.mp4")).get(), 0));
             players[i]->SetAnalyzeCallBack(address(&reenteringHost), i, 0);
         }
         for (TestPlayer *p : players) {
@@ -290,7 +288,7 @@ TEST(Reentry, LastReleaseInsideTheAnalysisFunctionLetsTheModuleGo) {
     IExtendHalvet *extension = nullptr;
     ASSERT_EQ(S_OK,
               player->QueryInterface(IID_IExtendHalvet, reinterpret_cast<void **>(&extension)));
-    ASSERT_EQ(S_OK, player->OpenFile(Path(media("clip.mp4")), 0));
+    ASSERT_EQ(S_OK, player->OpenFile(path(media("clip.mp4")).get(), 0));
     ASSERT_EQ(S_OK, extension->SetAnalyzeCallBack(address(&releasingHost), 0, 0));
     extension->Release();
     releasedInside = player;
@@ -321,7 +319,7 @@ TEST(AnalysisFunctions, RunOneAtATimeWhateverTheirPlayer) {
         for (int i = 0; i < count; ++i) {
             callsOf[i] = 0;
             playing.push_back(std::make_unique<TestPlayer>());
-            ASSERT_EQ(S_OK, playing.back()->OpenFile(Path(media("fast.mp4")), 0));
+            ASSERT_EQ(S_OK, playing.back()->OpenFile(path(media("fast.mp4")).get(), 0));
             playing.back()->SetAnalyzeCallBack(address(&slowHost), i, 0);
         }
         for (auto &p : playing) {

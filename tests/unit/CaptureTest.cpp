@@ -102,7 +102,7 @@ class Capture : public PlayerTest {
         return bytes;
     }
     HRESULT capture(int type, const std::string &path) {
-        return player->GetPicture(type, Bstr(wide(path).c_str()));
+        return player->GetPicture(type, makeBstr(wide(path).c_str()).get());
     }
     ScratchFolder folder;
 };
@@ -474,7 +474,7 @@ TEST_F(Capture, FolderOutsideTheCodePageIsReachedByItsShortName) {
         SCOPED_TRACE(c.name);
         doubles::clearRecords();
         auto picture = pictureOf(1000);
-        EXPECT_EQ(c.status, player->GetPicture(1, Bstr(c.path.c_str())));
+        EXPECT_EQ(c.status, player->GetPicture(1, makeBstr(c.path.c_str()).get()));
         std::string shown;
         ASSERT_TRUE(toAnsi(c.path.c_str(), shown));
         if (c.status == S_OK) {

@@ -38,7 +38,7 @@ void CALLBACK host(char *data, LONG size, LONG width, LONG height, LONG_PTR user
 
 void openSlot(int i) {
     slots[i].open = true;
-    ASSERT_EQ(S_OK, slots[i].player->OpenFile(Bstr(L"clip.mp4"), i));
+    ASSERT_EQ(S_OK, slots[i].player->OpenFile(makeBstr(L"clip.mp4").get(), i));
 }
 
 void arm(int i) {

@@ -24,7 +24,7 @@ class PlayerTest : public DoublesTest {
     void open() {
         PlayCtrlDouble_SetNextPort(kPort);
         PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 10);
-        ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"C:\\media\\clip.mp4"), kWindow));
+        ASSERT_EQ(S_OK, player->OpenFile(makeBstr(L"C:\\media\\clip.mp4").get(), kWindow));
         doubles::clearRecords();
     }
     void openAndPlay() {

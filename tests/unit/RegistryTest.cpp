@@ -154,7 +154,7 @@ TEST_F(Registry, SetAnalyzeCallBackBeforeOpenTakesEffectWithTheFirstFrame) {
     EXPECT_EQ(S_OK, player.SetAnalyzeCallBack(address(&hostA), user, 12));
     PlayCtrlDouble_SetNextPort(21);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
-    ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player.OpenFile(makeBstr(L"a.mp4").get(), 1));
     EXPECT_EQ(1, PlayCtrlDouble_FireDisplay(21, data, 5, 6, 7));
     EXPECT_THAT(received, ElementsAre(Frame{data, 5, 6, 7, user, 12}));
 
@@ -168,8 +168,8 @@ TEST_F(Registry, TwoPlayersGetOnlyTheirOwnFrames) {
     a.SetAnalyzeCallBack(address(&hostA), 1, 10);
     b.SetAnalyzeCallBack(address(&hostB), 2, 20);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
-    ASSERT_EQ(S_OK, a.OpenFile(Bstr(L"a.mp4"), 1));
-    ASSERT_EQ(S_OK, b.OpenFile(Bstr(L"b.mp4"), 2));
+    ASSERT_EQ(S_OK, a.OpenFile(makeBstr(L"a.mp4").get(), 1));
+    ASSERT_EQ(S_OK, b.OpenFile(makeBstr(L"b.mp4").get(), 2));
     ASSERT_NE(a.sdkPort(), b.sdkPort());
     PlayCtrlDouble_FireDisplay(a.sdkPort(), frameData, 8, 1, 1);
     EXPECT_THAT(received, ElementsAre(Frame{frameData, 8, 1, 1, 1, 10}));
@@ -179,9 +179,9 @@ TEST_F(Registry, CallbackValuesSurviveCloseAndReopen) {
     TestPlayer player;
     player.SetAnalyzeCallBack(address(&hostA), 3, 4);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
-    ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player.OpenFile(makeBstr(L"a.mp4").get(), 1));
     ASSERT_EQ(S_OK, player.CloseFile());
-    ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player.OpenFile(makeBstr(L"a.mp4").get(), 1));
     PlayCtrlDouble_FireDisplay(player.sdkPort(), frameData, 1, 1, 1);
     EXPECT_THAT(received, ElementsAre(Frame{frameData, 1, 1, 1, 3, 4}));
 }
@@ -191,7 +191,7 @@ TEST_F(Registry, ClosedPlayerReceivesNoFrames) {
     player.SetAnalyzeCallBack(address(&hostA), 3, 4);
     PlayCtrlDouble_SetNextPort(30);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
-    ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player.OpenFile(makeBstr(L"a.mp4").get(), 1));
     ASSERT_EQ(S_OK, player.CloseFile());
     frame(30); // a late frame of the old port, as an SDK thread might still deliver
     EXPECT_THAT(received, IsEmpty());
@@ -225,7 +225,7 @@ void closeFile(TestPlayer *&p) {
     EXPECT_EQ(S_OK, p->CloseFile());
 }
 void openFile(TestPlayer *&p) {
-    EXPECT_EQ(S_OK, p->OpenFile(Bstr(L"again.mp4"), 2));
+    EXPECT_EQ(S_OK, p->OpenFile(makeBstr(L"again.mp4").get(), 2));
 }
 void stopCallbacks(TestPlayer *&p) {
     EXPECT_EQ(S_OK, p->SetAnalyzeCallBack(0, 0, 0));
@@ -272,7 +272,7 @@ TEST_F(Registry, HostFunctionMayDriveAnyPlayerFromInside) {
         reentryOther = new TestPlayer;
         for (TestPlayer *p : {reentryOwn, reentryOther}) {
             PlayCtrlDouble_SetNextPort(kShared);
-            ASSERT_EQ(S_OK, p->OpenFile(Bstr(L"a.mp4"), 1));
+            ASSERT_EQ(S_OK, p->OpenFile(makeBstr(L"a.mp4").get(), 1));
             ASSERT_EQ(S_OK, p->Play());
         }
         reentryOwn->SetAnalyzeCallBack(address(&reenteringHost), 0, 0);
@@ -309,7 +309,7 @@ TEST_F(Registry, HostFunctionsClosingEachOtherDoNotDeadlock) {
     crossed[0] = &a;
     crossed[1] = &b;
     for (LONG i = 0; i < 2; ++i) {
-        ASSERT_EQ(S_OK, crossed[i]->OpenFile(Bstr(L"a.mp4"), 1));
+        ASSERT_EQ(S_OK, crossed[i]->OpenFile(makeBstr(L"a.mp4").get(), 1));
         ASSERT_EQ(S_OK, crossed[i]->Play());
         crossed[i]->SetAnalyzeCallBack(address(&crossingHost), i, 0);
     }
@@ -351,7 +351,7 @@ TEST_F(Registry, ReplacedCallbackIsNeverSeenAsAMixedSet) {
     PlayCtrlDouble_SetRecording(0);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
     TestPlayer player;
-    ASSERT_EQ(S_OK, player.OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player.OpenFile(makeBstr(L"a.mp4").get(), 1));
     PlayCtrlDouble_StartFrameThreads(2);
     // Until the frame threads have met both sets often, however slowly they were scheduled.
     const DWORD start = GetTickCount();
@@ -370,7 +370,7 @@ TEST_F(Registry, ReplacedCallbackIsNeverSeenAsAMixedSet) {
 TEST_F(Registry, SetAnalyzeCallBackDoesNotWaitForARunningHostFunction) {
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 5);
     TestPlayer busy, other;
-    ASSERT_EQ(S_OK, busy.OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, busy.OpenFile(makeBstr(L"a.mp4").get(), 1));
     busy.SetAnalyzeCallBack(address(&waitingHost), 0, 0);
     hostMayReturn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread sdkThread([&] { onDisplayFrame(busy.sdkPort(), frameData, 1, 1, 1, 0, 0, 0); });

@@ -5,13 +5,15 @@
 
 #include "Doubles.h"
 #include "DetachedPlayer.h"
-#include "TestBstr.h"
+#include "Owned.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+using kestrava::makeBstr;
 
 // Every test starts from fresh doubles: all SDK calls succeed, threshold 30000.
 class DoublesTest : public ::testing::Test {

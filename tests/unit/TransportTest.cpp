@@ -106,7 +106,7 @@ TEST_F(Lifecycle, DestroyingAfterAFailedOpenLeavesNothingRegistered) {
     PlayCtrlDouble_SetNextPort(kPort);
     PlayCtrlDouble_SetResult("PlayM4_OpenFile", 0);
     player->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&Host::frame), 1, 2);
-    EXPECT_EQ(S_FALSE, player->OpenFile(Bstr(L"missing.mp4"), kWindow));
+    EXPECT_EQ(S_FALSE, player->OpenFile(makeBstr(L"missing.mp4").get(), kWindow));
     AnalysisRegistry *registry = AnalysisRegistry::instance();
     doubles::clearRecords();
     player.reset();
@@ -141,7 +141,7 @@ TEST_F(Lifecycle, DestroyingAClosedObjectCallsNothing) {
 TEST_F(OpenClose, OpenMakesTheSdkCallsInOrder) {
     PlayCtrlDouble_SetNextPort(kPort);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 60);
-    EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"C:\\media\\clip \xe9t\xe9.mp4"), kWindow));
+    EXPECT_EQ(S_OK, player->OpenFile(makeBstr(L"C:\\media\\clip \xe9t\xe9.mp4").get(), kWindow));
     auto calls = doubles::sdkCalls();
     auto texts = doubles::sdkCallTexts();
     ASSERT_EQ(6u, calls.size());
@@ -190,7 +190,7 @@ TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortName) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         doubles::clearRecords();
-        EXPECT_EQ(S_OK, player->OpenFile(Bstr(c.path.c_str()), kWindow));
+        EXPECT_EQ(S_OK, player->OpenFile(makeBstr(c.path.c_str()).get(), kWindow));
         auto calls = doubles::sdkCalls();
         ASSERT_EQ(1, PlayCtrlDouble_CountCalls("PlayM4_OpenFile"));
         EXPECT_EQ(c.engineGets, calls[calls.size() - 2].text);
@@ -201,9 +201,9 @@ TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortName) {
 }
 
 TEST_F(OpenClose, OpenAfterPlaybackLeavesTheObjectStoppedSoPlayStartsTheNewFile) {
-    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), kWindow));
+    ASSERT_EQ(S_OK, player->OpenFile(makeBstr(L"a.mp4").get(), kWindow));
     ASSERT_EQ(S_OK, player->Play());
-    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"b.mp4"), kWindow));
+    ASSERT_EQ(S_OK, player->OpenFile(makeBstr(L"b.mp4").get(), kWindow));
     EXPECT_EQ(KestravaCOM::Stopped, player->state());
     PlayCtrlDouble_ClearCalls();
     EXPECT_EQ(S_OK, player->Play());
@@ -212,11 +212,11 @@ TEST_F(OpenClose, OpenAfterPlaybackLeavesTheObjectStoppedSoPlayStartsTheNewFile)
 
 TEST_F(OpenClose, ZeroLengthFileOpensWithAWarning) {
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 0);
-    EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"empty.mp4"), kWindow));
+    EXPECT_EQ(S_OK, player->OpenFile(makeBstr(L"empty.mp4").get(), kWindow));
     EXPECT_LOG({{30000, "File seconds is zero"}});
     QorLogDouble_ClearEntries();
     QorLogDouble_SetLevel(30001);
-    EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"empty.mp4"), kWindow));
+    EXPECT_EQ(S_OK, player->OpenFile(makeBstr(L"empty.mp4").get(), kWindow));
     EXPECT_THAT(logTexts(), IsEmpty());
 }
 
@@ -224,7 +224,7 @@ TEST_F(OpenClose, FailedOpenKeepsPortAndRegistrationAndEmptiesThePath) {
     PlayCtrlDouble_SetNextPort(kPort);
     PlayCtrlDouble_SetResult("PlayM4_OpenFile", 0);
     PlayCtrlDouble_SetLastError(7);
-    EXPECT_EQ(S_FALSE, player->OpenFile(Bstr(L"missing.mp4"), kWindow));
+    EXPECT_EQ(S_FALSE, player->OpenFile(makeBstr(L"missing.mp4").get(), kWindow));
     EXPECT_EQ("", player->path());
     EXPECT_EQ(kPort, player->sdkPort());
     EXPECT_EQ(KestravaCOM::Closed, player->state());
@@ -234,7 +234,7 @@ TEST_F(OpenClose, FailedOpenKeepsPortAndRegistrationAndEmptiesThePath) {
 
     doubles::clearRecords();
     PlayCtrlDouble_SetResult("PlayM4_OpenFile", 1);
-    EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"found.mp4"), kWindow));
+    EXPECT_EQ(S_OK, player->OpenFile(makeBstr(L"found.mp4").get(), kWindow));
     EXPECT_EQ(0, PlayCtrlDouble_CountCalls("PlayM4_GetPort"));
     EXPECT_EQ("found.mp4", player->path());
 }
@@ -243,7 +243,7 @@ TEST_F(OpenClose, PathThatCannotBeStoredOpensNothing) {
     open();
     {
         FailingAllocations failing;
-        EXPECT_EQ(S_FALSE, player->OpenFile(Bstr(L"C:\\media\\other.mp4"), kWindow));
+        EXPECT_EQ(S_FALSE, player->OpenFile(makeBstr(L"C:\\media\\other.mp4").get(), kWindow));
     }
     EXPECT_EQ(0, PlayCtrlDouble_CountCalls("PlayM4_OpenFile"));
     EXPECT_EQ("", player->path());
@@ -262,7 +262,7 @@ TEST_F(OpenClose, NullPathOpensTheEmptyPath) {
 TEST_F(OpenClose, WithoutAPortEveryCallUsesMinusOne) {
     PlayCtrlDouble_SetResult("PlayM4_GetPort", 0);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 3);
-    EXPECT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), 9));
+    EXPECT_EQ(S_OK, player->OpenFile(makeBstr(L"a.mp4").get(), 9));
     auto calls = doubles::sdkCalls();
     ASSERT_EQ(6u, calls.size());
     for (size_t i = 1; i < calls.size(); ++i) {
@@ -495,12 +495,12 @@ TEST_F(OpenClose, PortObtainedLaterReachesTheRegisteredSubscriber) {
     player->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&Host::frame), 0, 0);
     PlayCtrlDouble_SetResult("PlayM4_GetPort", 0);
     PlayCtrlDouble_SetResult("PlayM4_GetFileTime", 3);
-    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player->OpenFile(makeBstr(L"a.mp4").get(), 1));
     EXPECT_EQ(-1, player->sdkPort());
 
     PlayCtrlDouble_SetResult("PlayM4_GetPort", 1);
     PlayCtrlDouble_SetNextPort(kPort);
-    ASSERT_EQ(S_OK, player->OpenFile(Bstr(L"a.mp4"), 1));
+    ASSERT_EQ(S_OK, player->OpenFile(makeBstr(L"a.mp4").get(), 1));
     EXPECT_EQ(kPort, player->sdkPort());
     EXPECT_EQ(1, PlayCtrlDouble_FireDisplay(kPort, nullptr, 1, 1, 1));
     EXPECT_EQ(1, frames);
