@@ -1,5 +1,7 @@
 #include "AnalysisRegistry.h"
 
+#include "ComBoundary.h"
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -361,13 +363,12 @@ void AnalysisSubscriber::setCallback(AnalysisCallback newCallback, LONG_PTR newU
 void CALLBACK onDisplayFrame(LONG port, char *data, LONG size, LONG width, LONG height, LONG stamp,
                              LONG type, LONG reserved) {
     framesInside.fetch_add(1);
-    try {
+    kestrava::comBoundary([&] {
         if (AnalysisRegistry *registry = AnalysisRegistry::instance()) {
             registry->dispatchFrame(port, data, size, width, height, stamp, type, reserved);
         }
-    } catch (...) {
-        // Nothing may unwind into the SDK's thread.
-    }
+        return S_OK; // the engine takes no status: what was thrown ends here
+    });
     // The last step: a host function may have released the last object, and the module may be
     // unloaded as soon as this count is zero.
     framesInside.fetch_sub(1);

@@ -1,6 +1,7 @@
 #include "KestravaCOM.h"
 
 #include "AnalysisRegistry.h"
+#include "ComBoundary.h"
 #include "LogConfiguration.h"
 #include "LogStatement.h"
 #include "SdkWrappers.h"
@@ -61,10 +62,12 @@ int KestravaCOM::releaseFile(bool evenIfCloseFails) noexcept {
 }
 
 HRESULT KestravaCOM::Convert(BSTR, BSTR, LONG) {
-    return S_OK;
+    return kestrava::comBoundary(kestrava::kRefused, [] { return S_OK; });
 }
 
 HRESULT KestravaCOM::SetAnalyzeCallBack(LONG_PTR pCallback, LONG_PTR userdata, LONG reversedValue) {
-    setCallback(reinterpret_cast<AnalysisCallback>(pCallback), userdata, reversedValue);
-    return S_OK;
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        setCallback(reinterpret_cast<AnalysisCallback>(pCallback), userdata, reversedValue);
+        return S_OK;
+    });
 }

@@ -41,8 +41,8 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
                                    DISPPARAMS *params, VARIANT *result, EXCEPINFO *exception,
                                    UINT *argError) = 0;
 
-    // No exception leaves these methods: those without a try block make only noexcept steps
-    // (SDK wrappers, log statements, the registry).
+    // Each runs its body through comBoundary: nothing thrown leaves it, and a host sees the
+    // refusal, S_FALSE, as for any other failure.
 
     // IBaseFilePlay
     STDMETHODIMP OpenFile(BSTR path, LONG hWnd) override;

@@ -100,125 +100,144 @@ HRESULT KestravaCOM::CloseFile() {
 }
 
 HRESULT KestravaCOM::Play() {
-    switch (playState) {
-    case Playing:
-        return S_OK;
-    case Paused:
-        SdkPause(port, 0);
-        playState = Playing;
-        return S_OK;
-    case Stepping:
-        SdkPlay(port, windowHandle(renderWindow));
-        speedLevel = 0;
-        playState = Playing;
-        return S_OK;
-    default: // Closed, Stopped
-        speedLevel = 0;
-        ThrowBFrames(0);
-        if (SdkPlay(port, windowHandle(renderWindow)) != 0) {
-            return S_FALSE;
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        switch (playState) {
+        case Playing:
+            return S_OK;
+        case Paused:
+            SdkPause(port, 0);
+            playState = Playing;
+            return S_OK;
+        case Stepping:
+            SdkPlay(port, windowHandle(renderWindow));
+            speedLevel = 0;
+            playState = Playing;
+            return S_OK;
+        default: // Closed, Stopped
+            speedLevel = 0;
+            ThrowBFrames(0);
+            if (SdkPlay(port, windowHandle(renderWindow)) != 0) {
+                return S_FALSE;
+            }
+            playState = Playing;
+            SdkRefreshPlay(port);
+            SdkPlaySound(port);
+            return S_OK;
         }
-        playState = Playing;
-        SdkRefreshPlay(port);
-        SdkPlaySound(port);
-        return S_OK;
-    }
+    });
 }
 
 HRESULT KestravaCOM::Pause() {
-    if (playState != Playing) {
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (playState != Playing) {
+            return S_OK;
+        }
+        if (SdkPause(port, 1) != 0) {
+            return S_FALSE;
+        }
+        playState = Paused;
         return S_OK;
-    }
-    if (SdkPause(port, 1) != 0) {
-        return S_FALSE;
-    }
-    playState = Paused;
-    return S_OK;
+    });
 }
 
 HRESULT KestravaCOM::Stop() {
-    if (playState == Stopped) {
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (playState == Stopped) {
+            return S_OK;
+        }
+        SdkStopSound();
+        if (SdkStop(port) != 0) {
+            return S_FALSE;
+        }
+        playState = Stopped;
         return S_OK;
-    }
-    SdkStopSound();
-    if (SdkStop(port) != 0) {
-        return S_FALSE;
-    }
-    playState = Stopped;
-    return S_OK;
+    });
 }
 
 HRESULT KestravaCOM::Tune() {
-    return statusOf(SdkPlaySound(port));
+    return kestrava::comBoundary(kestrava::kRefused, [&] { return statusOf(SdkPlaySound(port)); });
 }
 
 HRESULT KestravaCOM::Mute() {
-    return statusOf(SdkStopSound());
+    return kestrava::comBoundary(kestrava::kRefused, [] { return statusOf(SdkStopSound()); });
 }
 
 HRESULT KestravaCOM::Fast() {
-    if (SdkFast(port) != 0) {
-        return S_FALSE;
-    }
-    ++speedLevel;
-    if (speedLevel > 0) {
-        ThrowBFrames(2);
-    }
-    return S_OK;
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (SdkFast(port) != 0) {
+            return S_FALSE;
+        }
+        ++speedLevel;
+        if (speedLevel > 0) {
+            ThrowBFrames(2);
+        }
+        return S_OK;
+    });
 }
 
 HRESULT KestravaCOM::Slow() {
-    if (SdkSlow(port) != 0) {
-        return S_FALSE;
-    }
-    --speedLevel;
-    if (speedLevel <= 0) {
-        ThrowBFrames(0);
-    }
-    return S_OK;
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (SdkSlow(port) != 0) {
+            return S_FALSE;
+        }
+        --speedLevel;
+        if (speedLevel <= 0) {
+            ThrowBFrames(0);
+        }
+        return S_OK;
+    });
 }
 
 HRESULT KestravaCOM::SetPlayPos(int nPencent) {
-    if (!isPercent(nPencent)) {
-        return S_FALSE;
-    }
-    return statusOf(SdkSetPlayPos(port, fractionOf(nPencent)));
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (!isPercent(nPencent)) {
+            return S_FALSE;
+        }
+        return statusOf(SdkSetPlayPos(port, fractionOf(nPencent)));
+    });
 }
 
 HRESULT KestravaCOM::SetVolume(int nPercent) {
-    if (!isPercent(nPercent)) {
-        return S_FALSE;
-    }
-    return statusOf(SdkSetVolume(port, static_cast<WORD>(nPercent * 655)));
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (!isPercent(nPercent)) {
+            return S_FALSE;
+        }
+        return statusOf(SdkSetVolume(port, static_cast<WORD>(nPercent * 655)));
+    });
 }
 
 HRESULT KestravaCOM::get_PlayPos(LONG *pVal) {
-    if (!pVal) {
-        return E_POINTER;
-    }
-    const double percent = static_cast<double>(SdkGetPlayPos(port)) * 100.0;
-    // Truncated toward zero; values no LONG can hold are pinned instead of undefined.
-    if (std::isnan(percent)) {
-        *pVal = 0;
-    } else if (percent >= 2147483647.0) {
-        *pVal = LONG_MAX;
-    } else if (percent <= -2147483648.0) {
-        *pVal = LONG_MIN;
-    } else {
-        *pVal = static_cast<LONG>(percent);
-    }
-    return S_OK;
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (!pVal) {
+            return E_POINTER;
+        }
+        const double percent = static_cast<double>(SdkGetPlayPos(port)) * 100.0;
+        // Truncated toward zero; values no LONG can hold are pinned instead of undefined.
+        if (std::isnan(percent)) {
+            *pVal = 0;
+        } else if (percent >= 2147483647.0) {
+            *pVal = LONG_MAX;
+        } else if (percent <= -2147483648.0) {
+            *pVal = LONG_MIN;
+        } else {
+            *pVal = static_cast<LONG>(percent);
+        }
+        return S_OK;
+    });
 }
 
 HRESULT KestravaCOM::get_Volume(LONG *pVal) {
-    if (!pVal) {
-        return E_POINTER;
-    }
-    const unsigned volume = SdkGetVolume(port);
-    *pVal = static_cast<LONG>(volume * 100u / 65535u);
-    return S_OK;
+    return kestrava::comBoundary(kestrava::kRefused, [&] {
+        if (!pVal) {
+            return E_POINTER;
+        }
+        const unsigned volume = SdkGetVolume(port);
+        *pVal = static_cast<LONG>(volume * 100u / 65535u);
+        return S_OK;
+    });
 }
 
 HRESULT KestravaCOM::RefreshPlay() {
-    return statusOf(SdkRefreshPlay(port));
+    return kestrava::comBoundary(kestrava::kRefused,
+                                 [&] { return statusOf(SdkRefreshPlay(port)); });
 }
