@@ -122,13 +122,12 @@ long AnalysisRegistry::framesInFlight() noexcept {
     return framesInside.load();
 }
 
-int AnalysisRegistry::add(AnalysisSubscriber *subscriber) noexcept {
+void AnalysisRegistry::add(AnalysisSubscriber *subscriber) noexcept {
     MutexGuard guard(lock_);
     if (guard.acquired()) {
         reclaim();
         append(subscriber); // without memory for the entry the subscriber stays out
     }
-    return 0;
 }
 
 bool AnalysisRegistry::append(AnalysisSubscriber *subscriber) {
@@ -192,12 +191,12 @@ void AnalysisRegistry::reclaim() noexcept {
     }
 }
 
-int AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
+void AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
     bool found = false;
     {
         MutexGuard guard(lock_);
         if (!guard.acquired()) {
-            return 0;
+            return;
         }
         auto clear = [&](Entries *list) {
             const size_t count = list ? list->count.load(std::memory_order_relaxed) : 0;
@@ -220,7 +219,6 @@ int AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
         wakeWaiting(); // a frame waiting for its turn to call it gives up now
         waitUntilNotCalling(subscriber);
     }
-    return 0;
 }
 
 void AnalysisRegistry::waitUntilNotCalling(const AnalysisSubscriber *subscriber) noexcept {

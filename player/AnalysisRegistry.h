@@ -54,12 +54,12 @@ class AnalysisRegistry {
     // Threads inside onDisplayFrame now: while any is, the module's code is still running.
     static long framesInFlight() noexcept;
 
-    // Both always return 0; a subscriber occurs at most once, in order of registration.
-    int add(AnalysisSubscriber *subscriber) noexcept;
+    // A subscriber occurs at most once, in order of registration.
+    void add(AnalysisSubscriber *subscriber) noexcept;
     // Once this returns, the subscriber's host function is called no more and runs nowhere,
     // except on this thread's own stack (removal from its own callback completes when it
     // returns).
-    int remove(AnalysisSubscriber *subscriber) noexcept;
+    void remove(AnalysisSubscriber *subscriber) noexcept;
 
     // Offers the frame to every registered subscriber, in order of registration.
     void dispatchFrame(LONG port, char *data, LONG size, LONG width, LONG height, LONG stamp,

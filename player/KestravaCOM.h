@@ -30,9 +30,6 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     KestravaCOM(const KestravaCOM &) = delete;
     KestravaCOM &operator=(const KestravaCOM &) = delete;
 
-    HRESULT FinalConstruct() { return S_OK; }
-    void FinalRelease() {}
-
     virtual HRESULT dispatchTypeInfoCount(REFIID itf, UINT *count) = 0;
     virtual HRESULT dispatchTypeInfo(REFIID itf, UINT index, LCID lcid, ITypeInfo **info) = 0;
     virtual HRESULT dispatchIDsOfNames(REFIID itf, LPOLESTR *names, UINT count, LCID lcid,

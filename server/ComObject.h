@@ -56,15 +56,9 @@ template <class Player> class ObjectCore : public Player {
     }
 
   protected:
-    // The final-construction step runs with the count raised by one, so nothing it does can
-    // destroy the object; then `query` hands it out, and a failure of either destroys it.
+    // `query` hands the new object out; when it cannot, the object is destroyed.
     template <class Query> HRESULT finishConstruction(Query query) {
-        ++refs_;
-        HRESULT hr = this->FinalConstruct();
-        --refs_;
-        if (SUCCEEDED(hr)) {
-            hr = query();
-        }
+        const HRESULT hr = query();
         if (FAILED(hr)) {
             destroy();
         }
@@ -75,7 +69,6 @@ template <class Player> class ObjectCore : public Player {
     // cannot be unloaded while destruction code still runs.
     void destroy() {
         refs_.store(1); // nothing during destruction may destroy the object again
-        this->FinalRelease();
         delete this;
         module::unlock();
     }

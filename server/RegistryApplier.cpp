@@ -190,8 +190,7 @@ void unregisterEntries(HKEY parent, const std::vector<rgs::Entry> &entries) {
     }
 }
 
-} // namespace
-
+// Applies one parsed root block.
 HRESULT applyRegistryBlock(HKEY root, const std::vector<rgs::Entry> &entries, RegistryMode mode) {
     if (mode == RegistryMode::Unregister) {
         unregisterEntries(root, entries);
@@ -204,6 +203,8 @@ HRESULT applyRegistryBlock(HKEY root, const std::vector<rgs::Entry> &entries, Re
     }
     return hr;
 }
+
+} // namespace
 
 HRESULT applyRegistryScript(const std::u16string &script, const rgs::Replacements &replacements,
                             RegistryMode mode) {

@@ -16,9 +16,6 @@ enum class RegistryMode { Register, Unregister };
 HRESULT applyRegistryScript(const std::u16string &script, const rgs::Replacements &replacements,
                             RegistryMode mode);
 
-// Applies one parsed root block; exposed for tests that aim a block at a key of their own.
-HRESULT applyRegistryBlock(HKEY root, const std::vector<rgs::Entry> &entries, RegistryMode mode);
-
 } // namespace kestrava
 
 #endif
