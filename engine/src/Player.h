@@ -59,7 +59,6 @@ class Player : public std::enable_shared_from_this<Player> {
     // Closes the file for FreePort: true once done, false when that completes later (called
     // from inside the port's own display callback).
     bool release();
-    bool isOpen() const { return open_.load(); }
 
     void play(HWND window);
     void pause(bool pause);
