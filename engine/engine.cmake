@@ -9,7 +9,7 @@ set(_engine_sources
   src/FrameIndex.cpp
   src/MediaInput.cpp
   src/ModuleThread.cpp
-  src/Player.cpp
+  src/Port.cpp
   src/PortTable.cpp
   src/PortWait.cpp
   src/Positioner.cpp

@@ -2,7 +2,7 @@
 // boundary, and each outcome leaves its code for PlayM4_GetLastError.
 #include "PlayM4.h"
 
-#include "Player.h"
+#include "Port.h"
 #include "PortTable.h"
 
 #include <cstring>
@@ -13,7 +13,7 @@ namespace {
 
 template <class R, class F> R query(LONG port, R failed, F &&fn) {
     try {
-        R result = fn(*playerOf(port));
+        R result = fn(*portOf(port));
         setLastError(port, kNoError);
         return result;
     } catch (...) {
@@ -23,7 +23,7 @@ template <class R, class F> R query(LONG port, R failed, F &&fn) {
 }
 
 template <class F> BOOL act(LONG port, F &&fn) {
-    return query<BOOL>(port, FALSE, [&](Player &p) {
+    return query<BOOL>(port, FALSE, [&](Port &p) {
         fn(p);
         return TRUE;
     });
@@ -64,49 +64,49 @@ BOOL WINAPI PlayM4_FreePort(LONG port) {
 }
 
 BOOL WINAPI PlayM4_OpenFile(LONG port, char *path) {
-    return act(port, [&](Player &p) { p.open(path); });
+    return act(port, [&](Port &p) { p.open(path); });
 }
 BOOL WINAPI PlayM4_CloseFile(LONG port) {
-    return act(port, [](Player &p) { p.close(); });
+    return act(port, [](Port &p) { p.close(); });
 }
 BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message) {
-    return act(port, [&](Player &p) { p.setFileEndMessage(window, message); });
+    return act(port, [&](Port &p) { p.setFileEndMessage(window, message); });
 }
 BOOL WINAPI PlayM4_SetFileRefCallBack(LONG port, FileRefCallBack callback, DWORD_PTR user) {
-    return act(port, [&](Player &p) { p.setFileRefCallback(callback, user); });
+    return act(port, [&](Port &p) { p.setFileRefCallback(callback, user); });
 }
 BOOL WINAPI PlayM4_SetDisplayCallBack(LONG port, DisplayCallBack callback) {
-    return act(port, [&](Player &p) { p.setDisplayCallback(callback); });
+    return act(port, [&](Port &p) { p.setDisplayCallback(callback); });
 }
 BOOL WINAPI PlayM4_Play(LONG port, HWND window) {
-    return act(port, [&](Player &p) { p.play(window); });
+    return act(port, [&](Port &p) { p.play(window); });
 }
 BOOL WINAPI PlayM4_Pause(LONG port, DWORD pause) {
-    return act(port, [&](Player &p) { p.pause(pause != 0); });
+    return act(port, [&](Port &p) { p.pause(pause != 0); });
 }
 BOOL WINAPI PlayM4_Stop(LONG port) {
-    return act(port, [](Player &p) { p.stop(); });
+    return act(port, [](Port &p) { p.stop(); });
 }
 BOOL WINAPI PlayM4_RefreshPlay(LONG port) {
-    return act(port, [](Player &p) { p.refresh(); });
+    return act(port, [](Port &p) { p.refresh(); });
 }
 BOOL WINAPI PlayM4_Fast(LONG port) {
-    return act(port, [](Player &p) { p.faster(); });
+    return act(port, [](Port &p) { p.faster(); });
 }
 BOOL WINAPI PlayM4_Slow(LONG port) {
-    return act(port, [](Player &p) { p.slower(); });
+    return act(port, [](Port &p) { p.slower(); });
 }
 BOOL WINAPI PlayM4_ThrowBFrameNum(LONG port, DWORD count) {
-    return act(port, [&](Player &p) { p.throwBFrames(count); });
+    return act(port, [&](Port &p) { p.throwBFrames(count); });
 }
 BOOL WINAPI PlayM4_PlaySound(LONG port) {
-    return act(port, [](Player &p) { p.playSound(); });
+    return act(port, [](Port &p) { p.playSound(); });
 }
 
 // It takes no port, so its outcome goes where calls without a valid port leave theirs.
 BOOL WINAPI PlayM4_StopSound(void) {
     try {
-        forEachPlayer([](Player &p) { p.stopSound(); });
+        forEachPort([](Port &p) { p.stopSound(); });
         setLastError(-1, kNoError);
         return TRUE;
     } catch (...) {
@@ -116,41 +116,41 @@ BOOL WINAPI PlayM4_StopSound(void) {
 }
 
 BOOL WINAPI PlayM4_SetPlayPos(LONG port, float position) {
-    return act(port, [&](Player &p) { p.setPlayPos(position); });
+    return act(port, [&](Port &p) { p.setPlayPos(position); });
 }
 float WINAPI PlayM4_GetPlayPos(LONG port) {
-    return query(port, 0.0f, [](Player &p) { return p.playPos(); });
+    return query(port, 0.0f, [](Port &p) { return p.playPos(); });
 }
 BOOL WINAPI PlayM4_SetVolume(LONG port, WORD volume) {
-    return act(port, [&](Player &p) { p.setVolume(volume); });
+    return act(port, [&](Port &p) { p.setVolume(volume); });
 }
 WORD WINAPI PlayM4_GetVolume(LONG port) {
-    return query<WORD>(port, 0, [](Player &p) { return p.volume(); });
+    return query<WORD>(port, 0, [](Port &p) { return p.volume(); });
 }
 DWORD WINAPI PlayM4_GetFileTime(LONG port) {
-    return query<DWORD>(port, 0, [](Player &p) { return p.fileTimeMs() / 1000; });
+    return query<DWORD>(port, 0, [](Port &p) { return p.fileTimeMs() / 1000; });
 }
 DWORD WINAPI PlayM4_GetPlayedTime(LONG port) {
-    return query<DWORD>(port, 0, [](Player &p) { return p.playedTimeMs() / 1000; });
+    return query<DWORD>(port, 0, [](Port &p) { return p.playedTimeMs() / 1000; });
 }
 DWORD WINAPI PlayM4_GetPlayedTimeEx(LONG port) {
-    return query<DWORD>(port, 0, [](Player &p) { return p.playedTimeMs(); });
+    return query<DWORD>(port, 0, [](Port &p) { return p.playedTimeMs(); });
 }
 BOOL WINAPI PlayM4_SetPlayedTimeEx(LONG port, DWORD ms) {
-    return act(port, [&](Player &p) { p.setPlayedTimeMs(ms); });
+    return act(port, [&](Port &p) { p.setPlayedTimeMs(ms); });
 }
 DWORD WINAPI PlayM4_GetFileTotalFrames(LONG port) {
-    return query<DWORD>(port, 0, [](Player &p) { return p.totalFrames(); });
+    return query<DWORD>(port, 0, [](Port &p) { return p.totalFrames(); });
 }
 DWORD WINAPI PlayM4_GetCurrentFrameNum(LONG port) {
-    return query<DWORD>(port, 0, [](Player &p) { return p.currentFrame(); });
+    return query<DWORD>(port, 0, [](Port &p) { return p.currentFrame(); });
 }
 BOOL WINAPI PlayM4_SetCurrentFrameNum(LONG port, DWORD frame) {
-    return act(port, [&](Player &p) { p.setCurrentFrame(frame); });
+    return act(port, [&](Port &p) { p.setCurrentFrame(frame); });
 }
 
 BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height) {
-    return act(port, [&](Player &p) {
+    return act(port, [&](Port &p) {
         if (!width || !height) {
             throw EngineError{kParameterInvalid};
         }
@@ -159,14 +159,14 @@ BOOL WINAPI PlayM4_GetPictureSize(LONG port, LONG *width, LONG *height) {
 }
 
 BOOL WINAPI PlayM4_OneByOne(LONG port) {
-    return act(port, [](Player &p) { p.stepForward(); });
+    return act(port, [](Port &p) { p.stepForward(); });
 }
 BOOL WINAPI PlayM4_OneByOneBack(LONG port) {
-    return act(port, [](Player &p) { p.stepBack(); });
+    return act(port, [](Port &p) { p.stepBack(); });
 }
 
 BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
-    return act(port, [&](Player &p) {
+    return act(port, [&](Port &p) {
         if (!position) {
             throw EngineError{kParameterInvalid};
         }
@@ -175,7 +175,7 @@ BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD type, FrameP
 }
 
 BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type, FramePosition *position) {
-    return act(port, [&](Player &p) {
+    return act(port, [&](Port &p) {
         if (!position) {
             throw EngineError{kParameterInvalid};
         }
@@ -187,7 +187,7 @@ namespace {
 // A buffer too small is refused and left untouched, but `written` tells the caller how large
 // a buffer the picture needs, so that it can ask again.
 BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg) {
-    return act(port, [&](Player &p) {
+    return act(port, [&](Port &p) {
         if (!written) {
             throw EngineError{kParameterInvalid};
         }

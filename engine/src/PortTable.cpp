@@ -1,6 +1,6 @@
 #include "PortTable.h"
 
-#include "Player.h"
+#include "Port.h"
 
 #include <atomic>
 #include <mutex>
@@ -10,8 +10,8 @@ namespace playctrl {
 
 namespace {
 struct Slot {
-    std::shared_ptr<Player> player; // null: the port is free
-    bool released = false;          // freed by the host, its player still closing
+    std::shared_ptr<Port> port; // null: the port is free
+    bool released = false;      // freed by the host, its port still closing
 };
 
 struct Table {
@@ -37,8 +37,8 @@ LONG acquirePort() {
     Table &t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     for (LONG port = 0; port < kPortCount; ++port) {
-        if (!t.slots[port].player) {
-            t.slots[port].player = std::make_shared<Player>(port);
+        if (!t.slots[port].port) {
+            t.slots[port].port = std::make_shared<Port>(port);
             t.slots[port].released = false;
             return port;
         }
@@ -49,60 +49,60 @@ LONG acquirePort() {
 void releasePort(LONG port) {
     checkPort(port);
     Table &t = table();
-    std::shared_ptr<Player> player;
+    std::shared_ptr<Port> object;
     {
         std::lock_guard<std::mutex> lock(t.mutex);
         Slot &slot = t.slots[port];
-        if (!slot.player || slot.released) {
+        if (!slot.port || slot.released) {
             throw EngineError{kOrderIncorrect};
         }
-        // From now on the port is gone for every caller, while the player closes its file.
+        // From now on the port is gone for every caller, while it closes its file.
         slot.released = true;
-        player = slot.player;
+        object = slot.port;
     }
     try {
-        if (player->release()) {
-            finishRelease(port, player.get());
+        if (object->release()) {
+            finishRelease(port, object.get());
         }
     } catch (...) {
         std::lock_guard<std::mutex> lock(t.mutex);
-        if (t.slots[port].player == player) {
+        if (t.slots[port].port == object) {
             t.slots[port].released = false;
         }
         throw;
     }
 }
 
-void finishRelease(LONG port, const Player *player) {
+void finishRelease(LONG port, const Port *object) {
     Table &t = table();
-    std::shared_ptr<Player> last; // destroyed outside the lock
+    std::shared_ptr<Port> last; // destroyed outside the lock
     std::lock_guard<std::mutex> lock(t.mutex);
     Slot &slot = t.slots[port];
-    if (slot.player.get() == player && slot.released) {
-        last.swap(slot.player);
+    if (slot.port.get() == object && slot.released) {
+        last.swap(slot.port);
         slot.released = false;
     }
 }
 
-std::shared_ptr<Player> playerOf(LONG port) {
+std::shared_ptr<Port> portOf(LONG port) {
     checkPort(port);
     Table &t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const Slot &slot = t.slots[port];
-    if (!slot.player || slot.released) {
+    if (!slot.port || slot.released) {
         throw EngineError{kOrderIncorrect};
     }
-    return slot.player;
+    return slot.port;
 }
 
-void forEachPlayer(void (*fn)(Player &)) {
-    std::vector<std::shared_ptr<Player>> all;
+void forEachPort(void (*fn)(Port &)) {
+    std::vector<std::shared_ptr<Port>> all;
     {
         Table &t = table();
         std::lock_guard<std::mutex> lock(t.mutex);
         for (auto &slot : t.slots) {
-            if (slot.player && !slot.released) {
-                all.push_back(slot.player);
+            if (slot.port && !slot.released) {
+                all.push_back(slot.port);
             }
         }
     }

@@ -1,5 +1,5 @@
 // The 32 ports and their last error codes. The table lives until the process ends: it is never
-// destroyed, so neither process exit nor an unload waits for a player's threads.
+// destroyed, so neither process exit nor an unload waits for a port's threads.
 #ifndef KESTRAVA_PLAYCTRL_PORTTABLE_H
 #define KESTRAVA_PLAYCTRL_PORTTABLE_H
 
@@ -11,7 +11,7 @@
 
 namespace playctrl {
 
-class Player;
+class Port;
 
 constexpr LONG kPortCount = 32;
 
@@ -20,12 +20,12 @@ LONG acquirePort();
 // Closes the port's file and frees the port. From inside the port's own display callback
 // both complete once the callback has returned; until then the port is not handed out again.
 void releasePort(LONG port);
-// Called by a player whose release was deferred, once its file is closed.
-void finishRelease(LONG port, const Player *player);
-// The player of an allocated port. Throws kParameterInvalid or kOrderIncorrect.
-std::shared_ptr<Player> playerOf(LONG port);
-// Every allocated player, for calls that apply to all ports.
-void forEachPlayer(void (*fn)(Player &));
+// Called by a port whose release was deferred, once its file is closed.
+void finishRelease(LONG port, const Port *object);
+// The object of an allocated port. Throws kParameterInvalid or kOrderIncorrect.
+std::shared_ptr<Port> portOf(LONG port);
+// Every allocated port, for calls that apply to all ports.
+void forEachPort(void (*fn)(Port &));
 
 void setLastError(LONG port, unsigned long code);
 unsigned long lastError(LONG port);

@@ -1,5 +1,5 @@
 // The video stream of one file: demuxing, decoding in display order, and exact positioning with
-// the help of the frame index. Used only by its player's worker thread.
+// the help of the frame index. Used only by its port's worker thread.
 #ifndef KESTRAVA_PLAYCTRL_VIDEODECODER_H
 #define KESTRAVA_PLAYCTRL_VIDEODECODER_H
 

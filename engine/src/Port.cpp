@@ -1,4 +1,4 @@
-#include "Player.h"
+#include "Port.h"
 
 #include "MediaInput.h"
 #include "PortTable.h"
@@ -30,22 +30,22 @@ template <class Work> Error failureOf(Work &&work) {
 }
 } // namespace
 
-Player::Player(LONG port) : port_(port) {}
+Port::Port(LONG port) : port_(port) {}
 
-Player::~Player() {
+Port::~Port() {
     try {
         if (open_ && !onOwnWorker()) {
             close();
         }
     } catch (...) {
     }
-    worker_.detach(); // a worker still ending holds no reference to this player
+    worker_.detach(); // a worker still ending holds no reference to this port
 }
 
 // A host thread waits for the lock. The engine's own threads are running a callback: on their
 // own port the holder may be waiting for them, so they only try; on another port they wait
 // unless that port's threads are, in turn, waiting for theirs.
-template <class Mutex> std::unique_lock<Mutex> Player::lockAsCaller(Mutex &mutex) {
+template <class Mutex> std::unique_lock<Mutex> Port::lockAsCaller(Mutex &mutex) {
     std::unique_lock<Mutex> lock(mutex, std::defer_lock);
     LONG caller = ModuleThread::currentPort();
     if (caller < 0) {
@@ -61,7 +61,7 @@ template <class Mutex> std::unique_lock<Mutex> Player::lockAsCaller(Mutex &mutex
     return lock;
 }
 
-std::unique_lock<std::mutex> Player::enterApi() {
+std::unique_lock<std::mutex> Port::enterApi() {
     // Inside its own display callback the worker needs no lock: it is the thread the others
     // hand their work to, and the host may be waiting for it with apiMutex_ held.
     if (onOwnWorker()) {
@@ -72,37 +72,37 @@ std::unique_lock<std::mutex> Player::enterApi() {
     return api;
 }
 
-void Player::refuseOnOwnWorker() const {
+void Port::refuseOnOwnWorker() const {
     if (onOwnWorker()) {
         throw EngineError{kOrderIncorrect};
     }
 }
 
-void Player::requireOpen() const {
+void Port::requireOpen() const {
     if (!open_ || closeRequested_) {
         throw EngineError{kOrderIncorrect};
     }
 }
 
-std::unique_lock<std::mutex> Player::readFile() {
+std::unique_lock<std::mutex> Port::readFile() {
     std::unique_lock<std::mutex> file(fileMutex_);
     requireOpen();
     return file;
 }
 
-void Player::setFileEndMessage(HWND window, UINT message) {
+void Port::setFileEndMessage(HWND window, UINT message) {
     std::lock_guard<std::mutex> lock(mutex_);
     endWindow_ = window;
     endMessage_ = message;
 }
 
-void Player::setFileRefCallback(FileRefCallBack callback, DWORD_PTR user) {
+void Port::setFileRefCallback(FileRefCallBack callback, DWORD_PTR user) {
     std::lock_guard<std::mutex> lock(mutex_);
     fileRefCallback_ = callback;
     fileRefUser_ = user;
 }
 
-void Player::setDisplayCallback(DisplayCallBack callback) {
+void Port::setDisplayCallback(DisplayCallBack callback) {
     // Taking the lock waits for a callback in progress; none starts after we set null. The
     // worker holds it already inside its own callback.
     auto lock = onOwnWorker() ? std::unique_lock<std::recursive_mutex>(callbackMutex_)
@@ -110,7 +110,7 @@ void Player::setDisplayCallback(DisplayCallBack callback) {
     displayCallback_ = callback;
 }
 
-void Player::open(const char *path) {
+void Port::open(const char *path) {
     refuseOnOwnWorker();
     if (index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
@@ -182,7 +182,7 @@ void Player::open(const char *path) {
     open_ = true;
 }
 
-void Player::close() {
+void Port::close() {
     if (onOwnWorker()) {
         requestClose(false);
         return;
@@ -196,7 +196,7 @@ void Player::close() {
     teardown();
 }
 
-bool Player::release() {
+bool Port::release() {
     if (onOwnWorker()) {
         requestClose(true);
         return false;
@@ -212,7 +212,7 @@ bool Player::release() {
     return true;
 }
 
-void Player::requestClose(bool release) {
+void Port::requestClose(bool release) {
     requireOpen();
     std::lock_guard<std::mutex> lock(mutex_);
     releaseRequested_ = releaseRequested_ || release;
@@ -220,7 +220,7 @@ void Player::requestClose(bool release) {
     wake_.notify_all();
 }
 
-void Player::completeDeferred() {
+void Port::completeDeferred() {
     if (!closeRequested_) {
         return;
     }
@@ -240,7 +240,7 @@ void Player::completeDeferred() {
     }
 }
 
-void Player::teardown() {
+void Port::teardown() {
     abortIo_ = true;
     audio_.stop();
     {
@@ -260,18 +260,18 @@ void Player::teardown() {
     abortIo_ = false;
 }
 
-void Player::ensureWorkerLocked() {
+void Port::ensureWorkerLocked() {
     if (workerRunning_) {
         return;
     }
     quit_ = false;
-    std::shared_ptr<Player> self = shared_from_this();
+    std::shared_ptr<Port> self = shared_from_this();
     worker_.detach(); // one that is still ending goes on alone
     worker_.start(port_, [self] { self->workerMain(); });
     workerRunning_ = true;
 }
 
-void Player::stopWorker() {
+void Port::stopWorker() {
     PortWait wait(port_);
     abortIo_ = true; // a read in progress gives up
     std::unique_lock<std::mutex> lock(mutex_);
@@ -281,7 +281,7 @@ void Player::stopWorker() {
     abortIo_ = false;
 }
 
-void Player::runOnWorker(std::function<void()> work) {
+void Port::runOnWorker(std::function<void()> work) {
     if (onOwnWorker()) {
         work(); // from inside the own display callback, for calls that show nothing
         return;
@@ -313,7 +313,7 @@ void Player::runOnWorker(std::function<void()> work) {
     }
 }
 
-void Player::requestFrame(std::unique_lock<std::mutex> api, int number) {
+void Port::requestFrame(std::unique_lock<std::mutex> api, int number) {
     PortWait wait(port_);
     std::unique_lock<std::mutex> lock(mutex_);
     if (closeRequested_) {
@@ -331,7 +331,7 @@ void Player::requestFrame(std::unique_lock<std::mutex> api, int number) {
     }
 }
 
-void Player::serveRequest(std::unique_lock<std::mutex> &lock) {
+void Port::serveRequest(std::unique_lock<std::mutex> &lock) {
     const int number = requestedFrame_;
     const uint64_t request = newestRequest_;
     requestedFrame_ = -1;
@@ -352,7 +352,7 @@ void Player::serveRequest(std::unique_lock<std::mutex> &lock) {
     wake_.notify_all();
 }
 
-void Player::workerMain() {
+void Port::workerMain() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         workerThread_ = GetCurrentThreadId();
@@ -378,7 +378,7 @@ void Player::workerMain() {
     }
 }
 
-void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
+void Port::workerLoop(std::unique_lock<std::mutex> &lock) {
     auto busy = std::chrono::steady_clock::now();
     while (!quit_ && !closeRequested_) {
         if (requestedFrame_ >= 0) {
@@ -424,7 +424,7 @@ void Player::workerLoop(std::unique_lock<std::mutex> &lock) {
 // One round of playback: make sure the next frame is decoded, wait for its time, show it. A
 // frame the clock has passed by more than a frame interval is not shown, so that what is shown
 // keeps up with the clock (and the sound) when decoding or the display callback is slower.
-void Player::playStep(std::unique_lock<std::mutex> &lock) {
+void Port::playStep(std::unique_lock<std::mutex> &lock) {
     int want = nextToPlay();
     // Skipped non-reference frames leave gaps, so a later frame than wanted is fine.
     if (!pending_ || pending_.number < want) {
@@ -461,15 +461,15 @@ void Player::playStep(std::unique_lock<std::mutex> &lock) {
     lock.lock();
 }
 
-int Player::nextToShow() const {
+int Port::nextToShow() const {
     return shown_ ? currentNumber_.load() + 1 : currentNumber_.load();
 }
 
-int Player::nextToPlay() const {
+int Port::nextToPlay() const {
     return std::max(nextToShow(), skippedThrough_ + 1);
 }
 
-bool Player::tooLate(const DecodedFrame &frame) {
+bool Port::tooLate(const DecodedFrame &frame) {
     if (frame.ms >= clock_.lateBefore(decoder_.frameDurationMs())) {
         return false;
     }
@@ -498,7 +498,7 @@ class PassedOver {
 };
 } // namespace
 
-DecodedFrame Player::decodeToPlay(int number) {
+DecodedFrame Port::decodeToPlay(int number) {
     if (!index_.isReady()) {
         // Until the index is complete the decoder goes on from where it stands and counts the
         // frames itself, so that a long file plays at once; frames it would number wrongly
@@ -531,7 +531,7 @@ DecodedFrame Player::decodeToPlay(int number) {
     return obtain(number);
 }
 
-void Player::followGrowth() {
+void Port::followGrowth() {
     if (!index_.isReady() || !index_.follows()) {
         return;
     }
@@ -551,7 +551,7 @@ void Player::followGrowth() {
     }
 }
 
-void Player::followGrowthFor(int frame) {
+void Port::followGrowthFor(int frame) {
     {
         auto file = readFile();
         if (frame < index_.count() - 1 || !index_.follows()) {
@@ -561,7 +561,7 @@ void Player::followGrowthFor(int frame) {
     runOnWorker([this] { followGrowth(); });
 }
 
-DecodedFrame Player::obtain(int number) {
+DecodedFrame Port::obtain(int number) {
     if (DecodedFrame hit = cache_.find(number)) {
         return hit;
     }
@@ -572,7 +572,7 @@ DecodedFrame Player::obtain(int number) {
     return positioner_.forwardTo(number);
 }
 
-DecodedFrame Player::obtainBackward(int number) {
+DecodedFrame Port::obtainBackward(int number) {
     if (DecodedFrame hit = cache_.find(number)) {
         return hit;
     }
@@ -580,7 +580,7 @@ DecodedFrame Player::obtainBackward(int number) {
     return positioner_.backTo(number);
 }
 
-void Player::present(DecodedFrame frame) {
+void Port::present(DecodedFrame frame) {
     skippedThrough_ = -1;
     cache_.remember(frame);
     current_ = std::move(frame);
@@ -604,12 +604,12 @@ void Player::present(DecodedFrame frame) {
 }
 
 // Stops playback where it stands and tells the host why; never the end of the file.
-void Player::failLocked(Error code) {
+void Port::failLocked(Error code) {
     setModeLocked(Mode::Failed);
     setLastError(port_, code);
 }
 
-void Player::setModeLocked(Mode mode) {
+void Port::setModeLocked(Mode mode) {
     mode_ = mode;
     if (mode == Mode::Playing) {
         clock_.run();
@@ -619,7 +619,7 @@ void Player::setModeLocked(Mode mode) {
 }
 
 // Shows exactly frame `number` and keeps the transport: playing goes on from there.
-void Player::showExact(int number) {
+void Port::showExact(int number) {
     decoder_.setSkipNonReference(false); // the frame asked for may be one playback skips
     DecodedFrame frame = obtain(number);
     if (!frame) {
@@ -634,7 +634,7 @@ void Player::showExact(int number) {
     clock_.rebase(currentMs_);
 }
 
-void Player::play(HWND window) {
+void Port::play(HWND window) {
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
@@ -662,7 +662,7 @@ void Player::play(HWND window) {
     wake_.notify_all();
 }
 
-void Player::pause(bool pausing) {
+void Port::pause(bool pausing) {
     auto api = enterApi();
     requireOpen();
     // On the worker, between two frames: once paused, no further frame is shown.
@@ -677,7 +677,7 @@ void Player::pause(bool pausing) {
     });
 }
 
-void Player::stop() {
+void Port::stop() {
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
@@ -687,7 +687,7 @@ void Player::stop() {
     });
 }
 
-void Player::rewindLocked() {
+void Port::rewindLocked() {
     if (pending_ && pending_.number != 0) {
         pending_ = {};
     }
@@ -699,7 +699,7 @@ void Player::rewindLocked() {
     clock_.resyncAtNextFrame();
 }
 
-void Player::refresh() {
+void Port::refresh() {
     auto api = enterApi();
     requireOpen();
     runOnWorker([&] {
@@ -709,15 +709,15 @@ void Player::refresh() {
     });
 }
 
-void Player::faster() {
+void Port::faster() {
     changeSpeed(&PresentationClock::faster);
 }
 
-void Player::slower() {
+void Port::slower() {
     changeSpeed(&PresentationClock::slower);
 }
 
-void Player::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
+void Port::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
     auto api = enterApi();
     requireOpen();
     bool stepped;
@@ -731,21 +731,21 @@ void Player::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
     wake_.notify_all();
 }
 
-void Player::throwBFrames(DWORD count) {
+void Port::throwBFrames(DWORD count) {
     auto api = enterApi();
     requireOpen();
     skipNonReference_ = count > 0;
 }
 
-int64_t Player::clockMs() {
+int64_t Port::clockMs() {
     return clock_.now(currentMs_);
 }
 
-bool Player::clockRunsAtNormalSpeed() {
+bool Port::clockRunsAtNormalSpeed() {
     return clock_.runsAtNormalSpeed();
 }
 
-void Player::playSound() {
+void Port::playSound() {
     auto api = enterApi();
     requireOpen();
     audio_.start(
@@ -753,16 +753,16 @@ void Player::playSound() {
         [this] { return clockRunsAtNormalSpeed(); });
 }
 
-void Player::stopSound() {
+void Port::stopSound() {
     audio_.stop();
 }
 
-void Player::setVolume(WORD volume) {
+void Port::setVolume(WORD volume) {
     volume_ = volume;
     audio_.setVolume(volume);
 }
 
-int64_t Player::durationMs() {
+int64_t Port::durationMs() {
     index_.waitReady();
     if (index_.count() == 0) {
         return 0;
@@ -774,13 +774,13 @@ int64_t Player::durationMs() {
     return decoder_.toMs(last, index_.firstPts()) + decoder_.frameDurationMs();
 }
 
-int Player::frameAtMs(int64_t ms) {
+int Port::frameAtMs(int64_t ms) {
     index_.waitReady();
     int frame = index_.lastFrameAtOrBefore(decoder_.fromMs(ms, index_.firstPts()));
     return std::max(frame, 0);
 }
 
-void Player::setPlayPos(float position) {
+void Port::setPlayPos(float position) {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
@@ -797,7 +797,7 @@ void Player::setPlayPos(float position) {
     requestFrame(std::move(api), frame);
 }
 
-float Player::playPos() {
+float Port::playPos() {
     auto file = readFile();
     int64_t total = durationMs();
     if (total <= 0) {
@@ -813,17 +813,17 @@ float Player::playPos() {
     return static_cast<float>(std::min(1.0, std::max(0.0, pos)));
 }
 
-DWORD Player::fileTimeMs() {
+DWORD Port::fileTimeMs() {
     auto file = readFile();
     return static_cast<DWORD>(durationMs());
 }
 
-DWORD Player::playedTimeMs() {
+DWORD Port::playedTimeMs() {
     auto file = readFile();
     return static_cast<DWORD>(std::max<int64_t>(0, currentMs_));
 }
 
-void Player::setPlayedTimeMs(DWORD ms) {
+void Port::setPlayedTimeMs(DWORD ms) {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
@@ -840,18 +840,18 @@ void Player::setPlayedTimeMs(DWORD ms) {
     requestFrame(std::move(api), frame);
 }
 
-DWORD Player::totalFrames() {
+DWORD Port::totalFrames() {
     auto file = readFile();
     index_.waitReady();
     return static_cast<DWORD>(index_.count());
 }
 
-DWORD Player::currentFrame() {
+DWORD Port::currentFrame() {
     auto file = readFile();
     return static_cast<DWORD>(currentNumber_.load());
 }
 
-void Player::setCurrentFrame(DWORD frame) {
+void Port::setCurrentFrame(DWORD frame) {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
@@ -867,13 +867,13 @@ void Player::setCurrentFrame(DWORD frame) {
     requestFrame(std::move(api), wanted);
 }
 
-void Player::pictureSize(LONG *width, LONG *height) {
+void Port::pictureSize(LONG *width, LONG *height) {
     auto file = readFile();
     *width = width_;
     *height = height_;
 }
 
-void Player::stepForward() {
+void Port::stepForward() {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
@@ -889,7 +889,7 @@ void Player::stepForward() {
     });
 }
 
-void Player::stepBack() {
+void Port::stepBack() {
     refuseOnOwnWorker();
     auto api = enterApi();
     requireOpen();
@@ -910,7 +910,7 @@ void Player::stepBack() {
     });
 }
 
-FramePosition Player::keyFramePos(DWORD value, DWORD type, bool after) {
+FramePosition Port::keyFramePos(DWORD value, DWORD type, bool after) {
     auto file = readFile();
     index_.waitReady();
     int frame;
@@ -936,7 +936,7 @@ FramePosition Player::keyFramePos(DWORD value, DWORD type, bool after) {
     return position;
 }
 
-std::vector<uint8_t> Player::snapshot(bool jpeg) {
+std::vector<uint8_t> Port::snapshot(bool jpeg) {
     auto api = enterApi();
     requireOpen();
     std::vector<uint8_t> image;

@@ -1,4 +1,4 @@
-// One port's player: the open file, the transport, and the worker thread that decodes and
+// One port of the engine: the open file, the transport, and the worker thread that decodes and
 // shows frames. The clock, the cache of decoded frames and positioning are classes of their own.
 //
 // Threads: API calls arrive on any thread and are serialised by apiMutex_; everything that
@@ -13,8 +13,8 @@
 // The worker holds callbackMutex_ for the whole of a display callback and never holds mutex_
 // while calling out. The engine's own threads never block on a lock held by a thread that waits
 // for them: see enterApi and PortWait.
-#ifndef KESTRAVA_PLAYCTRL_PLAYER_H
-#define KESTRAVA_PLAYCTRL_PLAYER_H
+#ifndef KESTRAVA_PLAYCTRL_PORT_H
+#define KESTRAVA_PLAYCTRL_PORT_H
 
 #include "AudioOut.h"
 #include "ModuleThread.h"
@@ -42,12 +42,12 @@ namespace playctrl {
 // Pixel-format code handed to the display callback: planar YUV 4:2:0 (Y, then U, then V).
 constexpr LONG kPixelFormatYuv420 = 3;
 
-class Player : public std::enable_shared_from_this<Player> {
+class Port : public std::enable_shared_from_this<Port> {
   public:
-    explicit Player(LONG port);
-    ~Player();
-    Player(const Player &) = delete;
-    Player &operator=(const Player &) = delete;
+    explicit Port(LONG port);
+    ~Port();
+    Port(const Port &) = delete;
+    Port &operator=(const Port &) = delete;
 
     // Settings that hold with or without an open file.
     void setFileEndMessage(HWND window, UINT message);
