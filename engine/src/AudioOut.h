@@ -32,8 +32,23 @@ class AudioOut {
     void resume();
 
   private:
+    struct WaveBuffer;
+    struct Track;
+    struct Output;
+
     void launch();
+    // The sound thread.
     void run(std::string path);
+    // False when the file has no sound this engine can play.
+    bool openTrack(const std::string &path, Track &track);
+    bool openDevice(int rate);
+    // True once the thread is to end.
+    bool standStill(Output &out);
+    bool decodeNext(Track &track, Output &out);
+    bool dueNow(const Track &track, Output &out);
+    WaveBuffer *freeBuffer(Output &out);
+    void queue(Track &track, Output &out);
+    void closeDevice(Output &out);
 
     std::mutex control_; // guards the fields up to thread_, and starting and stopping
     LONG port_ = -1;

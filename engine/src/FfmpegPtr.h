@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libswresample/swresample.h>
 }
 
 #include <memory>
@@ -24,11 +25,15 @@ struct CodecContextDeleter {
 struct FormatContextDeleter {
     void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
 };
+struct SwrContextDeleter {
+    void operator()(SwrContext *s) const { swr_free(&s); }
+};
 
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 
 inline FramePtr cloneFrame(const AVFrame *f) {
     return FramePtr(av_frame_clone(f));
