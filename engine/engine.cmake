@@ -7,11 +7,15 @@ set(_engine_sources
   src/Exports.cpp
   src/FrameCache.cpp
   src/FrameIndex.cpp
+  src/FrameTimes.cpp
   src/MediaInput.cpp
   src/ModuleThread.cpp
+  src/PlaybackPacer.cpp
   src/Port.cpp
   src/PortTable.cpp
+  src/PortPositioning.cpp
   src/PortWait.cpp
+  src/PortWorker.cpp
   src/Positioner.cpp
   src/PresentationClock.cpp
   src/Presenter.cpp

@@ -1,26 +1,23 @@
-// One port of the engine: the open file, the transport, and the worker thread that decodes and
-// shows frames. The clock, the cache of decoded frames and positioning are classes of their own.
+// One port of the engine: the open file and the transport, behind the host's calls. Its rooms
+// are classes of their own: the worker thread and its mailbox (PortWorker), playback in time
+// with the clock (PlaybackPacer), the clock (PresentationClock), the cache of decoded frames,
+// positioning (Positioner) and the file's times (FrameTimes). The host's positioning calls and
+// queries are in PortPositioning.cpp.
 //
-// Threads: API calls arrive on any thread and are serialised by apiMutex_; everything that
-// touches the decoder or the frames runs on the worker, handed over as a command. Positioning
-// is a request instead, posted under apiMutex_ and awaited without it: the newest replaces one
-// not yet started and stops one in progress, whose callers return at once. The worker
-// runs only while there is something to do: it ends after a while without playing or commands
-// and starts again on demand, so an idle port holds no thread (and no reference to the module).
-// Queries do not take apiMutex_: fileMutex_ keeps the file's index and stream while they read.
-// Playback keeps to the clock: a frame that comes too late is skipped, not shown (playStep).
-// Lock order: apiMutex_, then callbackMutex_, then fileMutex_, then mutex_, then the clock's.
-// The worker holds callbackMutex_ for the whole of a display callback and never holds mutex_
-// while calling out. The engine's own threads never block on a lock held by a thread that waits
-// for them: see enterApi and PortWait.
+// API calls arrive on any thread and are serialised by apiMutex_; everything that touches the
+// decoder or the frames runs on the worker. Queries do not take apiMutex_: fileMutex_ keeps the
+// file's index and stream while they read. The engine's own threads never block on a lock held
+// by a thread that waits for them: see enterApi and PortWait.
 #ifndef KESTRAVA_PLAYCTRL_PORT_H
 #define KESTRAVA_PLAYCTRL_PORT_H
 
 #include "AudioOut.h"
-#include "ModuleThread.h"
 #include "Errors.h"
 #include "FrameCache.h"
 #include "FrameIndex.h"
+#include "FrameTimes.h"
+#include "PlaybackPacer.h"
+#include "PortWorker.h"
 #include "Positioner.h"
 #include "PresentationClock.h"
 #include "Presenter.h"
@@ -29,7 +26,6 @@
 #include "PlayM4.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -42,7 +38,9 @@ namespace playctrl {
 // Pixel-format code handed to the display callback: planar YUV 4:2:0 (Y, then U, then V).
 constexpr LONG kPixelFormatYuv420 = 3;
 
-class Port : public std::enable_shared_from_this<Port> {
+class Port : public std::enable_shared_from_this<Port>,
+             private PortWorker::Host,
+             private PlaybackPacer::Host {
   public:
     explicit Port(LONG port);
     ~Port();
@@ -105,97 +103,74 @@ class Port : public std::enable_shared_from_this<Port> {
     std::unique_lock<std::mutex> enterApi();
     // Takes a lock of this port as the calling thread may: see enterApi.
     template <class Mutex> std::unique_lock<Mutex> lockAsCaller(Mutex &mutex);
-    bool onOwnWorker() const { return GetCurrentThreadId() == workerThread_.load(); }
+    bool onOwnWorker() const { return worker_.onOwnThread(); }
     // Calls that would show a frame cannot run inside the port's own display callback.
     void refuseOnOwnWorker() const;
     void requireOpen() const;
     // Holds the file's index and stream for a query; throws when no file is open.
     std::unique_lock<std::mutex> readFile();
-    void runOnWorker(std::function<void()> work);
-    // Shows frame `number` as the newest positioning request; releases `api` while it waits.
-    void requestFrame(std::unique_lock<std::mutex> api, int number);
-    void serveRequest(std::unique_lock<std::mutex> &lock);
-    void ensureWorkerLocked();
-    void stopWorker();
-    void workerMain();
-    void workerLoop(std::unique_lock<std::mutex> &lock);
     // Closes the file once the worker has stopped; apiMutex_ held.
     void teardown();
     void requestClose(bool release);
     // Finishes a close asked for inside the display callback; apiMutex_ held.
     void completeDeferred();
-    void playStep(std::unique_lock<std::mutex> &lock);
-    void failLocked(Error code);
 
-    // Worker-only helpers.
-    DecodedFrame obtain(int number);
-    DecodedFrame obtainBackward(int number);
-    void present(DecodedFrame frame);
-    void showExact(int number);
-    int nextToShow() const;
-    // Playback goes on after the frames it skipped as well.
-    int nextToPlay() const;
-    bool tooLate(const DecodedFrame &frame);
-    DecodedFrame decodeToPlay(int number);
-    int frameAtMs(int64_t ms);
-    int64_t durationMs();
-    // A file still being written: the index takes in what was appended. Worker-only.
-    void followGrowth();
+    // PortWorker::Host and PlaybackPacer::Host: worker-only.
+    std::shared_ptr<void> keepAlive() override { return shared_from_this(); }
+    bool playingLocked() const override { return mode_ == Mode::Playing; }
+    void playStep(std::unique_lock<std::mutex> &lock) override { pacer_.step(lock); }
+    void failLocked(Error code) override;
+    void showExact(int number) override;
+    void completeDeferredClose() override;
+    void present(DecodedFrame frame) override;
+    void reachedEndLocked() override;
+    // A file still being written: the index takes in what was appended.
+    void followGrowth() override;
     // The same from a host's positioning call that reaches `frame`, before it checks its range.
     void followGrowthFor(int frame);
 
     const LONG port_;
-    std::mutex apiMutex_; // serialises the host's calls on this port
     std::atomic<bool> open_{false};
-    std::mutex fileMutex_; // held by queries, and while the file changes
 
+    // The port's locks, each taken only after those above it: apiMutex_, callbackMutex_,
+    // fileMutex_, mutex_, then the clock's own. The worker holds callbackMutex_ for the whole of
+    // a display callback and never holds mutex_ while calling out.
+    std::mutex apiMutex_;                // serialises the host's calls on this port
     std::recursive_mutex callbackMutex_; // guards displayCallback_, held during each call
-    DisplayCallBack displayCallback_ = nullptr;
-
-    std::mutex mutex_; // guards everything below up to the clock
+    std::mutex fileMutex_;               // held by queries, and while the file changes
+    std::mutex mutex_; // guards mode_ to fileRefUser_ below, and the worker's mailbox
     std::condition_variable wake_;
-    std::function<void()> command_;
-    bool commandDone_ = false;
-    int requestedFrame_ = -1;                // the positioning request not yet started, or -1
-    uint64_t requestEnded_ = 0;              // the newest request shown or failed
-    Error requestFailure_ = kNoError;        // how requestEnded_ ended
-    std::atomic<uint64_t> newestRequest_{0}; // changed under mutex_, read by the Positioner
-    bool quit_ = false;
-    bool workerRunning_ = false; // the worker is in its loop; it may go on to end afterwards
-    bool releaseRequested_ = false;
+
+    DisplayCallBack displayCallback_ = nullptr;
     Mode mode_ = Mode::Stopped;
     HWND endWindow_ = nullptr;
     UINT endMessage_ = 0;
     FileRefCallBack fileRefCallback_ = nullptr;
     DWORD_PTR fileRefUser_ = 0;
 
-    std::atomic<int> currentNumber_{0};
-    std::atomic<int64_t> currentMs_{0};
     std::atomic<LONG> width_{0}, height_{0};
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};
     std::atomic<bool> abortIo_{false};
-    std::atomic<bool> closeRequested_{false}; // from inside the display callback
-    std::atomic<DWORD> workerThread_{0};      // the worker's id while it is in its loop
 
-    PresentationClock clock_; // its own leaf lock: taken after mutex_ where both are
+    PresentationClock clock_;
 
     // Worker-only (or touched by the API thread only while no worker runs).
     std::string utf8Path_;
     VideoDecoder decoder_;
     FrameIndex index_;
+    FrameTimes times_{index_, decoder_};
     Presenter presenter_;
     AudioOut audio_;
     HWND window_ = nullptr;
-    DecodedFrame current_; // frame on screen (or the first frame before anything is shown)
-    DecodedFrame pending_; // decoded, not yet shown
-    bool shown_ = false;
-    int skippedThrough_ = -1; // the last frame playback skipped since one was shown
-    std::chrono::steady_clock::time_point shownAt_; // when the last frame was shown
+    Playhead playhead_;
     bool endPosted_ = false;
     FrameCache cache_;
     Positioner positioner_{decoder_, index_, cache_};
-    ModuleThread worker_;
+    PlaybackPacer pacer_{
+        *this,
+        {playhead_, decoder_, index_, positioner_, clock_, audio_, wake_, skipNonReference_}};
+    PortWorker worker_{port_, *this, mutex_, wake_, abortIo_, positioner_};
 };
 
 } // namespace playctrl

@@ -4,21 +4,24 @@
 
 namespace playctrl {
 
-namespace {
-// Leaves out unwanted pictures while decoding towards a target, and no longer.
-class WantedFrom {
-  public:
-    WantedFrom(VideoDecoder &decoder, int64_t pts) : decoder_(decoder) {
-        decoder_.skipUnwantedBefore(pts);
+DecodedFrame Positioner::obtain(int number, DecodedFrame &pending) {
+    if (DecodedFrame hit = cache_.find(number)) {
+        return hit;
     }
-    ~WantedFrom() { decoder_.skipUnwantedBefore(AV_NOPTS_VALUE); }
-    WantedFrom(const WantedFrom &) = delete;
-    WantedFrom &operator=(const WantedFrom &) = delete;
+    if (pending && pending.number == number) {
+        return std::move(pending);
+    }
+    pending = {};
+    return forwardTo(number);
+}
 
-  private:
-    VideoDecoder &decoder_;
-};
-} // namespace
+DecodedFrame Positioner::obtainBackward(int number, DecodedFrame &pending) {
+    if (DecodedFrame hit = cache_.find(number)) {
+        return hit;
+    }
+    pending = {};
+    return backTo(number);
+}
 
 DecodedFrame Positioner::forwardTo(int number) {
     index_.waitReady();

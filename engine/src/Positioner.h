@@ -22,6 +22,12 @@ class Positioner {
     Positioner(VideoDecoder &decoder, FrameIndex &index, FrameCache &cache)
         : decoder_(decoder), index_(index), cache_(cache) {}
 
+    // Frame `number` from the cache, from `pending` (decoded ahead, not yet shown) or decoded;
+    // `pending` is dropped unless it is that frame. Empty past the end of the file.
+    DecodedFrame obtain(int number, DecodedFrame &pending);
+    // The same for a step back.
+    DecodedFrame obtainBackward(int number, DecodedFrame &pending);
+
     // Frame `number` for moving forwards or jumping; empty past the end of the file.
     DecodedFrame forwardTo(int number);
     // Frame `number` for a step back: the frames before it land in the cache as well.

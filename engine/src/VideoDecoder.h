@@ -77,6 +77,20 @@ class VideoDecoder {
     int64_t skippedUpTo_ = INT64_MIN; // the latest picture that may have been left out
 };
 
+// Leaves out unwanted pictures while decoding towards a target, and no longer.
+class WantedFrom {
+  public:
+    WantedFrom(VideoDecoder &decoder, int64_t pts) : decoder_(decoder) {
+        decoder_.skipUnwantedBefore(pts);
+    }
+    ~WantedFrom() { decoder_.skipUnwantedBefore(AV_NOPTS_VALUE); }
+    WantedFrom(const WantedFrom &) = delete;
+    WantedFrom &operator=(const WantedFrom &) = delete;
+
+  private:
+    VideoDecoder &decoder_;
+};
+
 } // namespace playctrl
 
 #endif
