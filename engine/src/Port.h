@@ -4,10 +4,8 @@
 // positioning (Positioner) and the file's times (FrameTimes). The host's positioning calls and
 // queries are in PortPositioning.cpp.
 //
-// API calls arrive on any thread and are serialised by apiMutex_; everything that touches the
-// decoder or the frames runs on the worker. Queries do not take apiMutex_: fileMutex_ keeps the
-// file's index and stream while they read. The engine's own threads never block on a lock held
-// by a thread that waits for them: see enterApi and PortWait.
+// Host calls arrive on any thread; everything that touches the decoder or the frames runs on
+// the worker.
 #ifndef KESTRAVA_PLAYCTRL_PORT_H
 #define KESTRAVA_PLAYCTRL_PORT_H
 
@@ -134,10 +132,13 @@ class Port : public std::enable_shared_from_this<Port>,
 
     // The port's locks, each taken only after those above it: apiMutex_, callbackMutex_,
     // fileMutex_, mutex_, then the clock's own. The worker holds callbackMutex_ for the whole of
-    // a display callback and never holds mutex_ while calling out.
+    // a display callback and never holds mutex_ while calling out. The engine's own threads
+    // never block on a lock held by a thread that waits for them: see enterApi and PortWait.
     std::mutex apiMutex_;                // serialises the host's calls on this port
     std::recursive_mutex callbackMutex_; // guards displayCallback_, held during each call
-    std::mutex fileMutex_;               // held by queries, and while the file changes
+    // Keeps the file's index and stream for queries, which take no apiMutex_; held while the
+    // file changes.
+    std::mutex fileMutex_;
     std::mutex mutex_; // guards mode_ to fileRefUser_ below, and the worker's mailbox
     std::condition_variable wake_;
 
