@@ -262,7 +262,7 @@ void Port::present(DecodedFrame frame) {
 // Stops playback where it stands and tells the host why; never the end of the file.
 void Port::failLocked(Error code) {
     setModeLocked(Mode::Failed);
-    setLastError(port_, code);
+    setPortError(port_, code);
 }
 
 void Port::reachedEndLocked() {

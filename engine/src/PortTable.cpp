@@ -2,7 +2,7 @@
 
 #include "Port.h"
 
-#include <atomic>
+#include <array>
 #include <mutex>
 #include <vector>
 
@@ -14,11 +14,64 @@ struct Slot {
     bool released = false;      // freed by the host, its port still closing
 };
 
+// One port's last code, kept apart for the last few threads that called on it: a thread
+// that reads the code right after its own failed call gets that call's code, even while
+// another thread's calls on the same port succeed meanwhile.
+class LastError {
+  public:
+    explicit LastError(unsigned long initial = kNoError) : latest_(initial) {}
+
+    void setForCaller(unsigned long code) {
+        DWORD self = GetCurrentThreadId();
+        std::lock_guard<std::mutex> lock(mutex_);
+        Entry *entry = find(self);
+        if (!entry) {
+            entry = &recent_[next_];
+            next_ = (next_ + 1) % recent_.size();
+        }
+        *entry = Entry{self, code};
+        latest_ = code;
+    }
+
+    // Something that happened to the port itself, not to one caller: every thread reads it.
+    void setForAll(unsigned long code) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        recent_.fill(Entry{});
+        latest_ = code;
+    }
+
+    unsigned long get() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Entry *entry = find(GetCurrentThreadId());
+        return entry ? entry->code : latest_;
+    }
+
+  private:
+    struct Entry {
+        DWORD thread = 0; // 0 is no thread's id
+        unsigned long code = kNoError;
+    };
+
+    Entry *find(DWORD thread) {
+        for (Entry &e : recent_) {
+            if (e.thread == thread) {
+                return &e;
+            }
+        }
+        return nullptr;
+    }
+
+    std::mutex mutex_; // a leaf: nothing else is taken while it is held
+    std::array<Entry, 8> recent_{};
+    size_t next_ = 0;
+    unsigned long latest_;
+};
+
 struct Table {
     std::mutex mutex; // guards slots
     Slot slots[kPortCount];
-    std::atomic<unsigned long> errors[kPortCount] = {}; // last code of each port
-    std::atomic<unsigned long> outOfRangeError{kParameterInvalid};
+    LastError errors[kPortCount];
+    LastError outOfRangeError{kParameterInvalid};
 };
 
 Table &table() {
@@ -111,21 +164,23 @@ void forEachPort(void (*fn)(Port &)) {
     }
 }
 
-void setLastError(LONG port, unsigned long code) {
+namespace {
+LastError &errorsOf(LONG port) {
     Table &t = table();
-    if (port >= 0 && port < kPortCount) {
-        t.errors[port] = code;
-    } else {
-        t.outOfRangeError = code;
-    }
+    return port >= 0 && port < kPortCount ? t.errors[port] : t.outOfRangeError;
+}
+} // namespace
+
+void setLastError(LONG port, unsigned long code) {
+    errorsOf(port).setForCaller(code);
+}
+
+void setPortError(LONG port, unsigned long code) {
+    errorsOf(port).setForAll(code);
 }
 
 unsigned long lastError(LONG port) {
-    Table &t = table();
-    if (port >= 0 && port < kPortCount) {
-        return t.errors[port];
-    }
-    return t.outOfRangeError;
+    return errorsOf(port).get();
 }
 
 } // namespace playctrl

@@ -27,7 +27,12 @@ std::shared_ptr<Port> portOf(LONG port);
 // Every allocated port, for calls that apply to all ports.
 void forEachPort(void (*fn)(Port &));
 
+// The outcome of the calling thread's call on `port`.
 void setLastError(LONG port, unsigned long code);
+// A failure of the port's own playback, which every thread reads next.
+void setPortError(LONG port, unsigned long code);
+// The code of the calling thread's last call on `port`; a thread that has not called on it
+// lately reads the port's latest code.
 unsigned long lastError(LONG port);
 
 } // namespace playctrl

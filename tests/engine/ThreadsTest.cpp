@@ -93,11 +93,12 @@ TEST(Threads, IndexCallbackSeeksWhileTheHostCloses) {
 
 namespace {
 LONG pair[2] = {-1, -1};
-std::atomic<int> crossCalls{0}, crossBad{0};
+std::atomic<int> crossCalls{0}, crossBad{0}, crossBadCode{0};
 void CALLBACK positionTheOther(LONG port, char *, LONG, LONG, LONG, LONG, LONG, LONG number) {
     LONG other = port == pair[0] ? pair[1] : pair[0];
     BOOL ok = PlayM4_SetCurrentFrameNum(other, static_cast<DWORD>(number % 100));
     if (!ok && PlayM4_GetLastError(other) != 2) {
+        crossBadCode = static_cast<int>(PlayM4_GetLastError(other));
         ++crossBad;
     }
     ++crossCalls;
@@ -105,6 +106,8 @@ void CALLBACK positionTheOther(LONG port, char *, LONG, LONG, LONG, LONG, LONG, 
 } // namespace
 
 TEST(Threads, TwoPortsWhoseCallbacksPositionEachOther) {
+    crossCalls = 0;
+    crossBad = 0;
     std::string path = media("h264.mp4");
     for (LONG &port : pair) {
         ASSERT_TRUE(PlayM4_GetPort(&port));
@@ -123,7 +126,33 @@ TEST(Threads, TwoPortsWhoseCallbacksPositionEachOther) {
     for (LONG port : pair) {
         EXPECT_TRUE(PlayM4_FreePort(port));
     }
-    EXPECT_EQ(0, crossBad.load());
+    EXPECT_EQ(0, crossBad.load()) << "code " << crossBadCode.load();
+}
+
+// A thread reads the code of its own failed call while another succeeds on the same port.
+TEST(Threads, EachThreadReadsTheCodeOfItsOwnLastCall) {
+    LONG port;
+    ASSERT_TRUE(PlayM4_GetPort(&port));
+    std::string path = media("tiny.mp4");
+    ASSERT_TRUE(PlayM4_OpenFile(port, &path[0]));
+    ASSERT_FALSE(PlayM4_GetPictureSize(port, nullptr, nullptr));
+    DWORD expected = PlayM4_GetLastError(port);
+    ASSERT_NE(0u, expected);
+    std::atomic<bool> done{false};
+    std::thread succeeding([&] {
+        while (!done) {
+            PlayM4_GetPlayPos(port);
+        }
+    });
+    int wrong = 0;
+    for (int i = 0; i < 20000; ++i) {
+        PlayM4_GetPictureSize(port, nullptr, nullptr);
+        wrong += PlayM4_GetLastError(port) != expected;
+    }
+    done = true;
+    succeeding.join();
+    EXPECT_EQ(0, wrong);
+    EXPECT_TRUE(PlayM4_FreePort(port));
 }
 
 namespace {
