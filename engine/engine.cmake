@@ -1,27 +1,27 @@
 # Our PlayCtrl.dll on FFmpeg.
 
 set(_engine_sources
-  src/AudioOut.cpp
-  src/DisplayOrder.cpp
-  src/Errors.cpp
-  src/Exports.cpp
-  src/FrameCache.cpp
-  src/FrameIndex.cpp
-  src/FrameTimes.cpp
-  src/MediaInput.cpp
-  src/ModuleThread.cpp
-  src/PlaybackPacer.cpp
-  src/Port.cpp
-  src/PortTable.cpp
-  src/PortPositioning.cpp
-  src/PortWait.cpp
-  src/PortWorker.cpp
-  src/Positioner.cpp
-  src/PresentationClock.cpp
-  src/Presenter.cpp
-  src/Snapshot.cpp
-  src/Timeline.cpp
-  src/VideoDecoder.cpp)
+  src/base/Errors.cpp
+  src/base/ModuleThread.cpp
+  src/demux/DisplayOrder.cpp
+  src/demux/FrameIndex.cpp
+  src/demux/MediaInput.cpp
+  src/demux/Timeline.cpp
+  src/video/FrameCache.cpp
+  src/video/Positioner.cpp
+  src/video/Presenter.cpp
+  src/video/Snapshot.cpp
+  src/video/VideoDecoder.cpp
+  src/audio/AudioOut.cpp
+  src/port/Exports.cpp
+  src/port/FrameTimes.cpp
+  src/port/PlaybackPacer.cpp
+  src/port/Port.cpp
+  src/port/PortPositioning.cpp
+  src/port/PortTable.cpp
+  src/port/PortWait.cpp
+  src/port/PortWorker.cpp
+  src/port/PresentationClock.cpp)
 list(TRANSFORM _engine_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 
 # Compiled once, linked twice: the engine, and a test build of it whose allocations fail on

@@ -1,0 +1,313 @@
+#include "demux/FrameIndex.h"
+
+#include "demux/DisplayOrder.h"
+#include "base/FfmpegPtr.h"
+#include "demux/MediaInput.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace playctrl {
+
+namespace {
+// The middle of the positive steps, 0 if there are none.
+int64_t medianStep(std::vector<int64_t> steps) {
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [](int64_t s) { return s <= 0; }),
+                steps.end());
+    if (steps.empty()) {
+        return 0;
+    }
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return steps[steps.size() / 2];
+}
+
+// The discontinuity flag that a transport stream sets in the packet where its time base starts
+// afresh: libavformat reads it but does not hand it on.
+class TsDiscontinuity {
+  public:
+    TsDiscontinuity(const std::string &utf8Path, const AVFormatContext *fmt) {
+        if (std::strcmp(fmt->iformat->name, "mpegts") != 0) {
+            return;
+        }
+        std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, nullptr, 0), 0);
+        if (!wide.empty() && MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, &wide[0],
+                                                 static_cast<int>(wide.size())) > 0) {
+            file_ = CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+        }
+    }
+    ~TsDiscontinuity() {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+    }
+    TsDiscontinuity(const TsDiscontinuity &) = delete;
+    TsDiscontinuity &operator=(const TsDiscontinuity &) = delete;
+
+    // Whether the transport packet at byte position `pos` (192-byte packets start with four
+    // bytes of their own) carries the flag.
+    bool at(int64_t pos) const {
+        uint8_t p[10];
+        DWORD got = 0;
+        LARGE_INTEGER where;
+        where.QuadPart = pos;
+        if (file_ == INVALID_HANDLE_VALUE || pos < 0 ||
+            !SetFilePointerEx(file_, where, nullptr, FILE_BEGIN) ||
+            !ReadFile(file_, p, sizeof p, &got, nullptr) || got != sizeof p) {
+            return false;
+        }
+        const uint8_t *packet = p[0] == 0x47 ? p : p[4] == 0x47 ? p + 4 : nullptr;
+        // An adaptation field that is not empty, with its first flag set.
+        return packet && (packet[3] & 0x20) && packet[4] > 0 && (packet[5] & 0x80);
+    }
+
+  private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+// What the index takes from one packet of its stream, placing it on the timeline; `counter`
+// numbers untimed packets. Without `discontinuity`, the container's flag is not looked at.
+IndexEntry entryOf(const AVPacket &pkt, int64_t counter, Timeline &timeline,
+                   const TsDiscontinuity *discontinuity) {
+    const int64_t ts = pkt.pts != AV_NOPTS_VALUE   ? pkt.pts
+                       : pkt.dts != AV_NOPTS_VALUE ? pkt.dts
+                                                   : counter;
+    const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
+    const int segment = timeline.add(pkt.dts, pkt.pts, pkt.pos, key,
+                                     key && discontinuity && discontinuity->at(pkt.pos));
+    return {ts, pkt.pos, key, pkt.dts != AV_NOPTS_VALUE ? pkt.dts : ts, ts, segment};
+}
+
+// Packets that each carry their display time: in display order within each segment, and
+// segment after segment.
+std::vector<IndexEntry> inTimeOrder(std::vector<IndexEntry> packets, const Timeline &timeline) {
+    for (IndexEntry &e : packets) {
+        e.seekTs = e.filePts;
+        e.pts = e.filePts + timeline.offset(e.segment);
+    }
+    std::stable_sort(packets.begin(), packets.end(),
+                     [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
+    return packets;
+}
+} // namespace
+
+void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
+                       std::function<void()> onDone) {
+    stop();
+    abort_ = false;
+    ready_ = false;
+    entries_.clear();
+    keys_.clear();
+    packetPts_.clear();
+    timeline_.reset(1);
+    try {
+        builder_.start(port, [this, utf8Path, stream, onDone = std::move(onDone)] {
+            build(utf8Path, stream, onDone);
+        });
+    } catch (...) {
+        assign({}); // nobody waits for an index that will never come
+        throw;
+    }
+}
+
+void FrameIndex::stop() {
+    abort_ = true;
+    builder_.join();
+    input_.reset();
+    packets_.clear();
+}
+
+void FrameIndex::waitReady() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    readyChanged_.wait(lock, [this] { return ready_.load(); });
+}
+
+void FrameIndex::build(std::string path, int stream, std::function<void()> onDone) {
+    std::vector<IndexEntry> entries;
+    try {
+        entries = read(path, stream);
+    } catch (...) {
+    }
+    assign(std::move(entries));
+    if (!abort_ && onDone) {
+        onDone();
+    }
+}
+
+std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
+    std::vector<IndexEntry> packets; // in decode order
+    std::unique_ptr<DisplayOrder> order;
+    bool everyPts = true;
+    std::vector<int64_t> dtsSteps;
+    int64_t lastDts = AV_NOPTS_VALUE;
+    AVRational timeBase{1, 1000}, rate{25, 1};
+    FormatContextPtr fmt;
+    bool whole = false; // read to the end of the file
+    try {
+        fmt = openInput(path, &abort_);
+        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+            fmt->streams[i]->discard =
+                static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
+        AVStream *st = fmt->streams[stream];
+        timeBase = st->time_base;
+        rate = frameRateOf(st);
+        timeline_.reset(av_rescale_q(1, av_inv_q(rate), timeBase));
+        if (DisplayOrder::supports(st->codecpar->codec_id)) {
+            try {
+                order = std::make_unique<DisplayOrder>(st->codecpar);
+            } catch (...) {
+                // Without it, packets are taken in the order of their time stamps.
+            }
+        }
+        const TsDiscontinuity discontinuity(path, fmt.get());
+        PacketPtr pkt(av_packet_alloc());
+        int64_t counter = 0;
+        int rc = 0;
+        while (!abort_ && (rc = av_read_frame(fmt.get(), pkt.get())) >= 0) {
+            if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
+                everyPts = everyPts && pkt->pts != AV_NOPTS_VALUE;
+                if (pkt->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE) {
+                    dtsSteps.push_back(pkt->dts - lastDts);
+                }
+                lastDts = pkt->dts;
+                packets.push_back(entryOf(*pkt, counter, timeline_, &discontinuity));
+                if (order) {
+                    order->add(pkt.get());
+                }
+                ++counter;
+            }
+            av_packet_unref(pkt.get());
+        }
+        whole = rc == AVERROR_EOF;
+    } catch (const EngineError &) {
+        // An unreadable tail leaves the frames read so far.
+    }
+    if (everyPts || !order) {
+        const bool placed = std::all_of(packets.begin(), packets.end(),
+                                        [](const IndexEntry &e) { return e.pos >= 0; });
+        if (everyPts && whole && placed && !packets.empty() && readsStraightThrough(fmt.get())) {
+            input_ = std::move(fmt);
+            path_ = path;
+            stream_ = stream;
+            packets_ = packets;
+            readTo_ = avio_tell(input_->pb);
+        }
+        return inTimeOrder(std::move(packets), timeline_);
+    }
+    // Containers that time packets by their place (AVI) may count in units of half a frame
+    // or so: the step between packets says more than the header's rate.
+    int64_t ticks = medianStep(dtsSteps);
+    if (ticks <= 0) {
+        ticks = av_rescale_q(1, av_inv_q(rate), timeBase);
+    }
+    std::vector<IndexEntry> entries;
+    for (const DisplayOrder::Picture &p : order->finish()) {
+        IndexEntry e = packets[p.packet];
+        e.pts = p.position * std::max<int64_t>(ticks, 1);
+        e.key = p.key;
+        entries.push_back(e);
+        if (e.pos >= 0) {
+            packetPts_.emplace_back(e.pos, e.pts);
+        }
+    }
+    std::sort(packetPts_.begin(), packetPts_.end());
+    return entries;
+}
+
+bool FrameIndex::extend() {
+    if (!input_ || abort_ || avio_size(input_->pb) <= readTo_) {
+        return false;
+    }
+    // The last packet may have been written only in part when it was read: it is read again.
+    // The buffer goes first, so that the seek reaches the file and its end is looked for anew.
+    const int64_t from = packets_.back().pos;
+    avio_flush(input_->pb);
+    if (avformat_seek_file(input_.get(), -1, from, from, from, AVSEEK_FLAG_BYTE) < 0) {
+        input_.reset();
+        return false;
+    }
+    std::vector<IndexEntry> packets = packets_;
+    packets.erase(std::find_if(packets.begin(), packets.end(),
+                               [from](const IndexEntry &e) { return e.pos >= from; }),
+                  packets.end());
+    // The packet read again goes onto the timeline where it already is: its flag has counted.
+    const Timeline before = timeline_;
+    const TsDiscontinuity discontinuity(path_, input_.get());
+    PacketPtr pkt(av_packet_alloc());
+    int rc = pkt ? 0 : AVERROR(ENOMEM);
+    while (!abort_ && rc >= 0 && (rc = av_read_frame(input_.get(), pkt.get())) >= 0) {
+        if (pkt->stream_index == stream_ && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
+            packets.push_back(entryOf(*pkt, static_cast<int64_t>(packets.size()), timeline_,
+                                      pkt->pos == from ? nullptr : &discontinuity));
+        }
+        av_packet_unref(pkt.get());
+    }
+    std::vector<IndexEntry> entries = inTimeOrder(packets, timeline_);
+    // A reading cut short would lose frames: it is done again next time.
+    if (rc != AVERROR_EOF || entries.size() < entries_.size()) {
+        timeline_ = before;
+        return false;
+    }
+    readTo_ = avio_tell(input_->pb);
+    packets_ = std::move(packets);
+    assign(std::move(entries));
+    return true;
+}
+
+int64_t FrameIndex::ptsForPacket(int64_t pos) const {
+    auto it = std::lower_bound(packetPts_.begin(), packetPts_.end(),
+                               std::make_pair(pos, static_cast<int64_t>(INT64_MIN)));
+    return it != packetPts_.end() && it->first == pos ? it->second : AV_NOPTS_VALUE;
+}
+
+void FrameIndex::assign(std::vector<IndexEntry> packets) {
+    entries_ = std::move(packets);
+    std::vector<int64_t> steps;
+    for (size_t i = 1; i < entries_.size(); ++i) {
+        steps.push_back(entries_[i].pts - entries_[i - 1].pts);
+    }
+    frameTicks_ = medianStep(steps);
+    keys_.clear();
+    for (int i = 0; i < count(); ++i) {
+        if (entries_[i].key) {
+            keys_.push_back(i);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_ = true;
+    }
+    readyChanged_.notify_all();
+}
+
+int FrameIndex::frameForPts(int64_t pts) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), pts,
+                               [](const IndexEntry &e, int64_t v) { return e.pts < v; });
+    if (it == entries_.end() || it->pts != pts) {
+        return -1;
+    }
+    return static_cast<int>(it - entries_.begin());
+}
+
+int FrameIndex::lastFrameAtOrBefore(int64_t pts) const {
+    auto it = std::upper_bound(entries_.begin(), entries_.end(), pts,
+                               [](int64_t v, const IndexEntry &e) { return v < e.pts; });
+    return static_cast<int>(it - entries_.begin()) - 1;
+}
+
+int FrameIndex::keyAtOrBefore(int frame) const {
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), frame);
+    return it == keys_.begin() ? -1 : *(it - 1);
+}
+
+int FrameIndex::keyAfter(int frame) const {
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), frame);
+    return it == keys_.end() ? -1 : *it;
+}
+
+} // namespace playctrl

@@ -1,0 +1,97 @@
+#include "port/PlaybackPacer.h"
+
+#include <climits>
+
+namespace playctrl {
+
+namespace {
+// Playback that is behind the clock still shows a late frame when it has shown none for this
+// long.
+constexpr auto kLongestBlank = std::chrono::milliseconds(100);
+} // namespace
+
+// Make sure the next frame is decoded, wait for its time, show it. A frame the clock has passed
+// by more than a frame interval is not shown when decoding or the display callback is slower.
+void PlaybackPacer::step(std::unique_lock<std::mutex> &lock) {
+    Playhead &head = p_.playhead;
+    int want = head.nextToPlay();
+    // Skipped non-reference frames leave gaps, so a later frame than wanted is fine.
+    if (!head.pending || head.pending.number < want) {
+        lock.unlock();
+        DecodedFrame next = decodeToPlay(want);
+        lock.lock();
+        if (!next) {
+            host_.reachedEndLocked();
+            return;
+        }
+        head.pending = std::move(next);
+        return; // look at commands before waiting for the frame's time
+    }
+    auto due = p_.clock.due(head.pending.ms);
+    if (std::chrono::steady_clock::now() < due) {
+        p_.wake.wait_until(lock, due);
+        return;
+    }
+    if (tooLate(head.pending)) {
+        head.skippedThrough = head.pending.number;
+        head.pending = {};
+        return;
+    }
+    DecodedFrame frame = std::move(head.pending);
+    lock.unlock();
+    if (p_.clock.runsAtNormalSpeed()) {
+        p_.audio.resume(); // sound left off while the clock stood still
+    }
+    host_.present(std::move(frame));
+    lock.lock();
+}
+
+bool PlaybackPacer::tooLate(const DecodedFrame &frame) const {
+    if (frame.ms >= p_.clock.lateBefore(p_.decoder.frameDurationMs())) {
+        return false;
+    }
+    // The last frame is shown however late: playback ends on it.
+    if (p_.index.isReady() && frame.number >= p_.index.count() - 1) {
+        return false;
+    }
+    // Where decoding alone cannot keep up, showing what it manages costs little and gains
+    // a picture now and then.
+    return std::chrono::steady_clock::now() - p_.playhead.shownAt < kLongestBlank;
+}
+
+DecodedFrame PlaybackPacer::decodeToPlay(int number) {
+    VideoDecoder &decoder = p_.decoder;
+    FrameIndex &index = p_.index;
+    if (!index.isReady()) {
+        // Until the index is complete the decoder goes on from where it stands and counts the
+        // frames itself, so that a long file plays at once; frames it would number wrongly
+        // without the index (left-out pictures) are all decoded.
+        decoder.setSkipNonReference(false);
+        if (decoder.lastNumber() + 1 == number) {
+            return decoder.next(nullptr);
+        }
+        return p_.positioner.obtain(number, p_.playhead.pending); // elsewhere: waits for the index
+    }
+    if (number >= index.count() - 1) {
+        host_.followGrowth();
+    }
+    decoder.setSkipNonReference(p_.skipNonReference);
+    const int64_t lateBefore = p_.clock.lateBefore(decoder.frameDurationMs());
+    if (lateBefore == INT64_MIN) {
+        return p_.positioner.obtain(number, p_.playhead.pending);
+    }
+    const int64_t first = index.firstPts();
+    const int64_t lastLatePts = decoder.fromMs(lateBefore - 1, first);
+    // Once every frame before the key frame at the clock is late, playback goes on from that
+    // key frame instead of decoding them.
+    int key = index.keyAtOrBefore(
+        index.lastFrameAtOrBefore(decoder.fromMs(p_.clock.now(p_.playhead.ms), first)));
+    if (key > number && key - 1 <= index.lastFrameAtOrBefore(lastLatePts)) {
+        number = key;
+    }
+    // Late pictures that nothing refers to are not decoded at all.
+    WantedFrom passed(decoder, lastLatePts + 1);
+    return p_.positioner.obtain(number, p_.playhead.pending);
+}
+
+} // namespace playctrl
