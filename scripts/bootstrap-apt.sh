@@ -13,6 +13,7 @@ packages=(
   cmake ninja-build ffmpeg googletest nasm dpkg-dev pkg-config
   clang-format python3 zip unzip
   clang libclang-rt-14-dev
+  pulseaudio pulseaudio-utils libpulse0:i386 libasound2-plugins:i386 sox
 )
 
 need_install=0

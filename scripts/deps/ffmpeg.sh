@@ -26,10 +26,10 @@ build_ffmpeg() {
     --disable-avdevice --disable-avfilter --disable-postproc \
     --disable-everything \
     --enable-protocol=file \
-    --enable-demuxer=mov,matroska,avi,mpegps,mpegts,h264,hevc \
-    --enable-decoder=h264,hevc,mpeg4,mjpeg,aac,mp3,mp3float,pcm_s16le,pcm_s16be,pcm_u8,pcm_s24le,pcm_s32le,pcm_f32le,pcm_alaw,pcm_mulaw,pcm_dvd \
+    --enable-demuxer=mov,matroska,avi,mpegps,mpegts,h264,hevc,g726,g726le \
+    --enable-decoder=h264,hevc,mpeg4,mjpeg,mpeg1video,mpeg2video,aac,aac_latm,mp2,mp2float,mp3,mp3float,ac3,eac3,adpcm_g726,adpcm_g726le,pcm_s16le,pcm_s16be,pcm_u8,pcm_s24le,pcm_s32le,pcm_f32le,pcm_alaw,pcm_mulaw,pcm_dvd \
     --enable-encoder=mjpeg,bmp \
-    --enable-parser=h264,hevc,mpeg4video,mjpeg,aac,aac_latm,mpegaudio \
+    --enable-parser=h264,hevc,mpeg4video,mpegvideo,mjpeg,aac,aac_latm,ac3,mpegaudio \
     --enable-swscale --enable-swresample
   make -j2
   make install
