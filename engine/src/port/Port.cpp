@@ -167,6 +167,7 @@ void Port::close() {
     if (index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
     }
+    index_.interrupt(); // a reading of what a writer appended, which a caller may wait for
     auto api = enterApi();
     requireOpen();
     worker_.stop();
@@ -181,6 +182,7 @@ bool Port::release() {
     if (open_ && index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
     }
+    index_.interrupt();
     auto api = enterApi();
     if (open_) {
         worker_.stop();
