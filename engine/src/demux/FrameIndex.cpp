@@ -381,6 +381,24 @@ void FrameIndex::takeIn(Appended appended) {
     readTo_ = appended.readTo;
 }
 
+bool FrameIndex::writtenWithin(int64_t ms) const {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, path_.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, 0);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME now;
+    if (!input_ || size <= 0 ||
+        MultiByteToWideChar(CP_UTF8, 0, path_.c_str(), -1, &wide[0], size) <= 0 ||
+        !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME &t) {
+        return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                    t.dwLowDateTime);
+    };
+    return ticks(now) - ticks(data.ftLastWriteTime) < ms * 10000; // in 100 ns
+}
+
 int64_t FrameIndex::ptsForPacket(int64_t pos) const {
     auto it = std::lower_bound(packetPts_.begin(), packetPts_.end(),
                                std::make_pair(pos, static_cast<int64_t>(INT64_MIN)));

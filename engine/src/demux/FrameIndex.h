@@ -83,6 +83,8 @@ class FrameIndex {
     bool readAppended(Appended &appended);
     void takeIn(Appended appended);
     void interrupt() { abort_ = true; }
+    // Whether the followed file was written to within the last `ms` milliseconds.
+    bool writtenWithin(int64_t ms) const;
     int segments() const { return timeline_.segments(); }
 
     // For tests and tools: builds synchronously from an already sorted packet list.
