@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Engine benchmarks: makes a 1080p H.264 clip, times the native ffmpeg decode of it, then runs
 # bench_engine under Wine, which reports every figure as a ratio from this same run; then
-# bench_playback, which measures playback against the clock in real time.
+# bench_playback, which measures playback against the clock in real time; then bench_following,
+# which follows an hour of recording appended in one-second pieces.
 # Usage: bench/engine/run.sh [BUILD_DIR]   (default: build; must be built already)
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -61,3 +62,12 @@ playback="$build/bin/bench_playback.exe"
 "$build/wine-run.sh" "$playback" speed "Z:$long1080" 4 3
 "$build/wine-run.sh" "$playback" speed "Z:$uhd" 2 4
 "$build/wine-run.sh" "$playback" start "Z:$tenhours"
+# Following a recording while it is written: an hour of 64x64 TS, a one-second piece every 2 ms.
+follow="$media/follow-1h.ts"
+if [ ! -s "$follow" ]; then
+  ff -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 250 -pix_fmt yuv420p -c:v libx264 \
+    -preset veryfast -g 25 -bf 2 -b:v 20k -f mpegts "$media/follow-part.ts"
+  ff -stream_loop 359 -i "$media/follow-part.ts" -c copy -f mpegts "$follow"
+  rm -f "$media/follow-part.ts"
+fi
+"$build/wine-run.sh" "$build/bin/bench_following.exe" "Z:$follow" "Z:$media/follow-growing.ts" 2
