@@ -154,10 +154,11 @@ TEST(Threads, EachThreadReadsTheCodeOfItsOwnLastCall) {
     succeeding.join();
     EXPECT_EQ(0, wrong);
 
-    // Eight threads' codes are kept apart (this one's, the succeeding one's and six more): a
-    // ninth's call drops the least recent caller's, this one's.
+    // Eight threads' codes are kept apart (this one's and seven more): a ninth's call drops
+    // the least recent caller's, this one's.
     auto succeedElsewhere = [port] { std::thread([port] { PlayM4_GetPlayPos(port); }).join(); };
-    for (int others = 0; others < 6; ++others) {
+    ASSERT_FALSE(PlayM4_GetPictureSize(port, nullptr, nullptr));
+    for (int others = 0; others < 7; ++others) {
         succeedElsewhere();
     }
     EXPECT_EQ(expected, PlayM4_GetLastError(port));
