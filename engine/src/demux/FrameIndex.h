@@ -72,6 +72,7 @@ class FrameIndex {
     bool follows() const { return input_ != nullptr; }
     bool extend();
     int segments() const { return timeline_.segments(); }
+    const Timeline &timeline() const { return timeline_; }
 
     // For tests and tools: builds synchronously from an already sorted packet list.
     void assign(std::vector<IndexEntry> packets);

@@ -12,6 +12,7 @@ namespace playctrl {
 namespace {
 // More frame intervals than this between two packets is a jump, not frames a recorder dropped.
 constexpr int64_t kJumpFrames = 10;
+constexpr int64_t kSoundSlackFrames = 50;
 } // namespace
 
 void Timeline::reset(int64_t headerTicks) {
@@ -84,6 +85,25 @@ int64_t Timeline::offsetAt(int64_t pos) const {
     auto after = std::upper_bound(segments_.begin(), segments_.end(), pos,
                                   [](int64_t p, const Segment &s) { return p < s.startPos; });
     return after == segments_.begin() ? 0 : (after - 1)->offset;
+}
+
+int Timeline::segmentFor(int64_t pos, int64_t pts) const {
+    const int count = segments();
+    auto after = std::upper_bound(segments_.begin(), segments_.end(), pos,
+                                  [](int64_t p, const Segment &s) { return p < s.startPos; });
+    const int byPos = std::max(0, static_cast<int>(after - segments_.begin()) - 1);
+    if (count < 2 || pts == AV_NOPTS_VALUE) {
+        return byPos;
+    }
+    // Muxers keep sound within about a second of its pictures.
+    const int64_t slack = kSoundSlackFrames * headerTicks_;
+    for (int s : {byPos, byPos + 1, byPos - 1}) {
+        if (s >= 0 && s < count && segments_[s].firstPts != INT64_MAX &&
+            pts >= segments_[s].firstPts - slack && pts <= segments_[s].lastPts + slack) {
+            return s;
+        }
+    }
+    return byPos;
 }
 
 } // namespace playctrl

@@ -28,6 +28,10 @@ class Timeline {
     int64_t offset(int segment) const { return segments_[segment].offset; }
     // The offset of the segment that holds the packet at byte position `pos`.
     int64_t offsetAt(int64_t pos) const;
+    // The segment of a packet of another stream of the file (the sound), at byte position `pos`
+    // with stamp `pts` in this stream's time base: near a join a muxer may write it on the other
+    // side of the picture that starts a segment, so its stamp decides between neighbours.
+    int segmentFor(int64_t pos, int64_t pts) const;
 
   private:
     struct Segment {
