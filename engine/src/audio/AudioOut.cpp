@@ -43,12 +43,26 @@ struct AudioOut::Output {
     std::chrono::steady_clock::time_point idleSince = std::chrono::steady_clock::now();
 };
 
+namespace {
+// A device opened in this process: the sound system works, and is not asked again (that would
+// wait for a sound thread opening its device just now).
+std::atomic<bool> deviceOpened{false};
+} // namespace
+
 bool AudioOut::start(WORD volume) {
+    const auto asked = std::chrono::steady_clock::now();
     volume_ = volume;
+    if (!deviceOpened) {
+        probeDevice();
+    }
+    return switchOn(asked);
+}
+
+// Probe a device now so that a missing one fails the call rather than the thread.
+void AudioOut::probeDevice() {
     if (waveOutGetNumDevs() == 0) {
         throw EngineError{kCreateSoundDevice};
     }
-    // Probe a device now so that a missing one fails the call rather than the thread.
     WAVEFORMATEX probe = {};
     probe.wFormatTag = WAVE_FORMAT_PCM;
     probe.nChannels = 2;
@@ -59,6 +73,9 @@ bool AudioOut::start(WORD volume) {
     if (waveOutOpen(nullptr, WAVE_MAPPER, &probe, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
         throw EngineError{kCreateSoundDevice};
     }
+}
+
+bool AudioOut::switchOn(std::chrono::steady_clock::time_point asked) {
     std::lock_guard<std::mutex> control(control_);
     std::lock_guard<std::mutex> lock(state_);
     const bool wasOn = on_;
@@ -71,8 +88,7 @@ bool AudioOut::start(WORD volume) {
     }
     // A thread that primed just now is heard from its cue on; one primed a while ago is cued
     // afresh.
-    return !wasOn &&
-           std::chrono::steady_clock::now() - cuedAt_ > std::chrono::milliseconds(kFreshMs);
+    return !wasOn && asked - cuedAt_ > std::chrono::milliseconds(kFreshMs);
 }
 
 void AudioOut::stop() {
@@ -263,6 +279,7 @@ bool AudioOut::openDevice(int rate) {
         wave_ = nullptr;
         return false;
     }
+    deviceOpened = true;
     waveOutPause(wave_); // silent until a cue is heard
     waveOutSetVolume(wave_, MAKELONG(volume_.load(), volume_.load()));
     rate_ = rate;

@@ -58,6 +58,8 @@ class AudioOut {
     };
     struct Output;
 
+    static void probeDevice();
+    bool switchOn(std::chrono::steady_clock::time_point asked);
     void run(std::string path);
     // True once the thread is to end.
     bool takeWork(Cue &cue, bool &playing, bool &on, Output &out);
