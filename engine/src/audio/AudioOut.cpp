@@ -139,6 +139,12 @@ void AudioOut::cue(LONG port, const std::string &utf8Path, int64_t ms, int64_t p
     }
 }
 
+void AudioOut::place(std::shared_ptr<const SoundPlacement> placement) {
+    std::lock_guard<std::mutex> lock(state_);
+    cue_.placement = std::move(placement);
+    placed_ = true;
+}
+
 void AudioOut::halt(bool drain) {
     {
         std::lock_guard<std::mutex> lock(state_);
@@ -230,7 +236,7 @@ void AudioOut::run(std::string path) {
             uint64_t gen = 0;
             Cue cue;
             bool playing = false, on = false;
-            while (!takeWork(cue, playing, on, out)) {
+            while (!takeWork(track, cue, playing, on, out)) {
                 if (cue.gen != gen) {
                     gen = cue.gen;
                     restartAt(track, out, cue);
@@ -251,7 +257,7 @@ void AudioOut::run(std::string path) {
     threadEnded_ = true;
 }
 
-bool AudioOut::takeWork(Cue &cue, bool &playing, bool &on, Output &out) {
+bool AudioOut::takeWork(SoundTrack &track, Cue &cue, bool &playing, bool &on, Output &out) {
     std::lock_guard<std::mutex> lock(state_);
     const auto now = std::chrono::steady_clock::now();
     if (playing_ && on_) {
@@ -261,6 +267,10 @@ bool AudioOut::takeWork(Cue &cue, bool &playing, bool &on, Output &out) {
         return true;
     }
     cue = cue_;
+    if (placed_) {
+        placed_ = false;
+        track.place(cue_.placement);
+    }
     playing = playing_;
     on = on_;
     return false;

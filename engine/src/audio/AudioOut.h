@@ -38,6 +38,8 @@ class AudioOut {
     // With `prime`, the sound thread starts even while the sound is off, silent.
     void cue(LONG port, const std::string &utf8Path, int64_t ms, int64_t pos,
              std::shared_ptr<const SoundPlacement> placement, bool prime);
+    // The timeline grew (a file still being written): the sound goes on, placed on it.
+    void place(std::shared_ptr<const SoundPlacement> placement);
     // Playback stands or leaves normal speed: silent at once. With `drain`, what is queued
     // plays out (the end of the file).
     void halt(bool drain = false);
@@ -62,7 +64,7 @@ class AudioOut {
     bool switchOn(std::chrono::steady_clock::time_point asked);
     void run(std::string path);
     // True once the thread is to end.
-    bool takeWork(Cue &cue, bool &playing, bool &on, Output &out);
+    bool takeWork(SoundTrack &track, Cue &cue, bool &playing, bool &on, Output &out);
     bool openDevice(int rate);
     void restartAt(SoundTrack &track, Output &out, const Cue &cue);
     void fill(SoundTrack &track, Output &out, uint64_t gen);
@@ -81,6 +83,7 @@ class AudioOut {
     Cue cue_;
     std::chrono::steady_clock::time_point cuedAt_;
     bool primed_ = false; // the latest cue came from Play
+    bool placed_ = false; // the cue's placement changed since the thread took it
     std::string path_;
     std::string silentPath_; // a file found to have no sound
     bool quit_ = false;
