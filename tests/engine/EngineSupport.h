@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <functional>
@@ -33,9 +34,37 @@ inline bool waitFor(const std::function<bool()> &done, DWORD ms = 10000) {
 
 using harness::nowMs;
 
+// The MD5 sum of a picture's bytes in hex, as the ffmpeg tool's framemd5 writes it.
+inline std::string md5Of(const char *data, size_t size) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE sum[16];
+    DWORD length = sizeof sum;
+    std::string hex;
+    if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        if (CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
+            if (CryptHashData(hash, reinterpret_cast<const BYTE *>(data), static_cast<DWORD>(size),
+                              0) &&
+                CryptGetHashParam(hash, HP_HASHVAL, sum, &length, 0)) {
+                for (DWORD i = 0; i < length; ++i) {
+                    hex += "0123456789abcdef"[sum[i] >> 4];
+                    hex += "0123456789abcdef"[sum[i] & 15];
+                }
+            }
+            CryptDestroyHash(hash);
+        }
+        CryptReleaseContext(provider, 0);
+    }
+    return hex;
+}
+inline std::string md5Of(const std::vector<char> &bytes) {
+    return md5Of(bytes.data(), bytes.size());
+}
+
 struct ShownFrame {
     LONG port, size, width, height, stamp, type, number;
-    double at; // nowMs() when the callback began
+    double at;       // nowMs() when the callback began
+    std::string md5; // of the picture, while the recorder hashes
 };
 
 // Records every display callback; one process-wide instance, as the callback has no context.
@@ -63,8 +92,9 @@ class FrameRecorder {
         for (LONG i = 0; i < size; i += 97) {
             sum = static_cast<char>(sum + data[i]);
         }
+        std::string md5 = r.hashing ? md5Of(data, static_cast<size_t>(size)) : std::string();
         std::lock_guard<std::mutex> lock(r.mutex);
-        r.frames.push_back({port, size, width, height, stamp, type, number, at});
+        r.frames.push_back({port, size, width, height, stamp, type, number, at, std::move(md5)});
         r.lastPicture.assign(data, data + size);
     }
     std::vector<ShownFrame> take() {
@@ -89,7 +119,8 @@ class FrameRecorder {
     std::mutex mutex;
     std::vector<ShownFrame> frames;
     std::vector<char> lastPicture;
-    std::atomic<DWORD> delayMs{0}; // how long each callback takes
+    std::atomic<DWORD> delayMs{0};    // how long each callback takes
+    std::atomic<bool> hashing{false}; // whether each frame's picture is summed
     // While set, each callback waits on entry; `held` counts those that did.
     std::atomic<bool> hold{false};
     std::atomic<int> held{0};

@@ -64,15 +64,18 @@ void expectPictureOf(const std::string &clip, DWORD n) {
     EXPECT_EQ(0u, differing) << "picture shown for frame " << n;
 }
 // A seek by frame shows frame n, once, at its time.
-void expectSeekShows(LONG port, DWORD n) {
+void expectSeekShows(LONG port, DWORD n, DWORD ms) {
     SCOPED_TRACE(n);
     ASSERT_TRUE(PlayM4_SetCurrentFrameNum(port, n)) << "code " << PlayM4_GetLastError(port);
     EXPECT_EQ(n, PlayM4_GetCurrentFrameNum(port));
-    EXPECT_EQ(n * 40, PlayM4_GetPlayedTimeEx(port));
+    EXPECT_EQ(ms, PlayM4_GetPlayedTimeEx(port));
     auto shown = FrameRecorder::instance().take();
     ASSERT_EQ(1u, shown.size());
     EXPECT_EQ(static_cast<LONG>(n), shown[0].number);
-    EXPECT_EQ(static_cast<LONG>(n * 40), shown[0].stamp);
+    EXPECT_EQ(static_cast<LONG>(ms), shown[0].stamp);
+}
+void expectSeekShows(LONG port, DWORD n) {
+    expectSeekShows(port, n, n * 40);
 }
 } // namespace
 
@@ -328,68 +331,164 @@ TEST(Pictures, EveryAcceptedStreamShowsTheToolsOwnDecodeOfTheFrameAskedFor) {
 }
 
 namespace {
-// Recordings whose time stamps jump (make-media.sh), and the first frame after each jump.
-struct Jumping {
-    const char *clip;
-    DWORD frames;
-    std::vector<DWORD> jumps;
+// From frame `from` on, frame n lies at ms + (n - from) * step on the file's timeline.
+struct Run {
+    DWORD from, ms, step;
 };
+DWORD msOf(const std::vector<Run> &runs, DWORD n) {
+    auto run = std::find_if(runs.rbegin(), runs.rend(), [n](const Run &r) { return r.from <= n; });
+    return run->ms + (n - run->from) * run->step;
+}
+const std::vector<Run> kEvery40 = {{0, 0, 40}};
+// vfr.mp4: pictures 20 to 34 of every 50 left out.
+std::vector<Run> fifteenOfFiftyLeftOut() {
+    std::vector<Run> runs;
+    for (DWORD block = 0; block < 10; ++block) {
+        runs.push_back({block * 35, block * 2000, 40});
+        runs.push_back({block * 35 + 20, block * 2000 + 1400, 40});
+    }
+    return runs;
+}
+
+// The tool's MD5 sums of a clip's pictures, in display order.
+std::vector<std::string> readMd5s(const std::string &clip) {
+    std::ifstream in(media(("refs/" + clip + ".md5").c_str()));
+    std::vector<std::string> sums;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] != '#') {
+            sums.push_back(line.substr(line.find_last_of(' ') + 1));
+        }
+    }
+    return sums;
+}
+
+// A recording whose time stamps jump, slow down, vary or are damaged (make-media.sh).
+struct Recording {
+    const char *clip;
+    DWORD frames;               // 0 for a damaged file: damage loses pictures
+    DWORD seconds;              // GetFileTime
+    std::vector<DWORD> changes; // the first frame after each join or change of pace
+    std::vector<Run> runs = kEvery40;
+    // A damaged file: its undamaged source, whose picture at the same time is the right one
+    // everywhere but in [damagedFrom, damagedTo) ms (the damage, up to the next key frame).
+    const char *source = nullptr;
+    DWORD damagedFrom = 0, damagedTo = 0;
+};
+
+void expectTimesAndPictures(const Recording &t, LONG port) {
+    for (DWORD j : t.changes) {
+        const DWORD at = msOf(t.runs, j);
+        ASSERT_TRUE(PlayM4_SetPlayedTimeEx(port, at + 39));
+        EXPECT_EQ(j, PlayM4_GetCurrentFrameNum(port));
+        expectPictureOf(t.clip, j);
+        ASSERT_TRUE(PlayM4_SetPlayedTimeEx(port, at - 1));
+        EXPECT_EQ(j - 1, PlayM4_GetCurrentFrameNum(port));
+        expectPictureOf(t.clip, j - 1);
+        ASSERT_TRUE(PlayM4_SetPlayPos(port, (at + 20) / (t.seconds * 1000.0f)));
+        EXPECT_EQ(j, PlayM4_GetCurrentFrameNum(port));
+    }
+}
+
+void expectSourcePictures(const Recording &t, LONG port, const std::vector<std::string> &right) {
+    for (DWORD ms : {DWORD{0}, t.damagedFrom - 40, t.damagedTo, t.damagedTo + 2000,
+                     t.seconds * 1000 - 40, t.damagedTo + 520}) {
+        SCOPED_TRACE(ms);
+        ASSERT_TRUE(PlayM4_SetPlayedTimeEx(port, ms)) << "code " << PlayM4_GetLastError(port);
+        EXPECT_EQ(ms, PlayM4_GetPlayedTimeEx(port));
+        EXPECT_EQ(right.at(ms / 40), md5Of(FrameRecorder::instance().picture()));
+    }
+}
 } // namespace
 
-TEST(Jumps, TimeRunsStraightOnAcrossJoinsGapsAndTheWrapOfTheStamps) {
-    const Jumping table[] = {
-        {"join_forward.ts", 500, {250}},    {"join_forward.ps", 500, {250}},
-        {"join_back.ts", 500, {250}},       {"join_back.ps", 500, {250}},
-        {"join_twice.ts", 375, {125, 250}}, {"join_twice.ps", 375, {125, 250}},
-        {"join_wrap.ts", 500, {208}},       {"join_wrap.ps", 500, {208}},
-        {"join_flagged.ts", 500, {250}},
-    };
-    for (const Jumping &t : table) {
-        SCOPED_TRACE(t.clip);
-        EndWindow window;
-        OpenClip c(t.clip);
-        ASSERT_EQ(t.frames, PlayM4_GetFileTotalFrames(c.port));
-        EXPECT_EQ(t.frames * 40 / 1000, PlayM4_GetFileTime(c.port));
-        // By frame: on both sides of each jump, and the ends.
+namespace {
+// One row of the table: a failed assertion ends the row, not the table.
+void expectPlaysOnItsTimeline(const Recording &t) {
+    EndWindow window;
+    OpenClip c(t.clip);
+    const DWORD frames = PlayM4_GetFileTotalFrames(c.port);
+    const DWORD seconds = PlayM4_GetFileTime(c.port);
+    EXPECT_EQ(t.seconds, seconds);
+    const std::vector<std::string> right =
+        t.source ? readMd5s(t.source) : std::vector<std::string>{};
+    if (t.source) {
+        ASSERT_EQ(500u, right.size());
+        expectSourcePictures(t, c.port, right);
+    } else {
+        ASSERT_EQ(t.frames, frames);
+        // By frame: on both sides of each change, and the ends.
         std::vector<DWORD> targets = {t.frames - 1, 0};
-        for (DWORD j : t.jumps) {
+        for (DWORD j : t.changes) {
             targets.insert(targets.end(), {j, j - 1});
         }
         for (DWORD n : targets) {
-            ASSERT_NO_FATAL_FAILURE(expectSeekShows(c.port, n));
+            ASSERT_NO_FATAL_FAILURE(expectSeekShows(c.port, n, msOf(t.runs, n)));
             expectPictureOf(t.clip, n);
         }
-        // By time and by fraction.
-        for (DWORD j : t.jumps) {
-            ASSERT_TRUE(PlayM4_SetPlayedTimeEx(c.port, j * 40 + 39));
-            EXPECT_EQ(j, PlayM4_GetCurrentFrameNum(c.port));
-            expectPictureOf(t.clip, j);
-            ASSERT_TRUE(PlayM4_SetPlayedTimeEx(c.port, j * 40 - 1));
-            EXPECT_EQ(j - 1, PlayM4_GetCurrentFrameNum(c.port));
-            expectPictureOf(t.clip, j - 1);
-            ASSERT_TRUE(PlayM4_SetPlayPos(c.port, (j + 0.5f) / t.frames));
-            EXPECT_EQ(j, PlayM4_GetCurrentFrameNum(c.port));
-        }
-        // Played at 16x: a wait for the gap's wall time would take minutes.
-        ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
-        ASSERT_TRUE(PlayM4_Stop(c.port));
-        FrameRecorder::instance().clear();
-        ASSERT_TRUE(PlayM4_Play(c.port, window.hwnd));
-        for (int i = 0; i < 4; ++i) {
-            ASSERT_TRUE(PlayM4_Fast(c.port));
-        }
-        ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
+        expectTimesAndPictures(t, c.port);
+    }
+    // Played at 16x: a wait for the gap's wall time would take minutes.
+    const DWORD lastMs = t.source ? t.seconds * 1000 - 40 : msOf(t.runs, t.frames - 1);
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    ASSERT_TRUE(PlayM4_Stop(c.port));
+    FrameRecorder::instance().clear();
+    FrameRecorder::instance().hashing = t.source != nullptr;
+    ASSERT_TRUE(PlayM4_Play(c.port, window.hwnd));
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(PlayM4_Fast(c.port));
+    }
+    ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 20000));
+    FrameRecorder::instance().hashing = false;
+    EXPECT_EQ(lastMs, PlayM4_GetPlayedTimeEx(c.port));
+    auto shown = FrameRecorder::instance().take();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(static_cast<LONG>(lastMs), shown.back().stamp);
+    if (!t.source) {
         EXPECT_EQ(t.frames - 1, PlayM4_GetCurrentFrameNum(c.port));
-        EXPECT_EQ((t.frames - 1) * 40, PlayM4_GetPlayedTimeEx(c.port));
-        auto shown = FrameRecorder::instance().take();
-        ASSERT_FALSE(shown.empty());
         EXPECT_EQ(static_cast<LONG>(t.frames - 1), shown.back().number);
-        for (size_t i = 0; i < shown.size(); ++i) {
-            EXPECT_EQ(shown[i].number * 40, shown[i].stamp) << i;
-            if (i > 0) {
-                EXPECT_LT(shown[i - 1].number, shown[i].number) << i;
-            }
+    }
+    size_t wrong = 0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (t.source) {
+            const DWORD ms = static_cast<DWORD>(shown[i].stamp);
+            EXPECT_EQ(0u, ms % 40) << i;
+            wrong += (ms < t.damagedFrom || ms >= t.damagedTo) &&
+                     (ms / 40 >= right.size() || shown[i].md5 != right[ms / 40]);
+        } else {
+            EXPECT_EQ(msOf(t.runs, shown[i].number), static_cast<DWORD>(shown[i].stamp)) << i;
         }
+        if (i > 0) {
+            EXPECT_LT(shown[i - 1].stamp, shown[i].stamp) << i;
+        }
+    }
+    EXPECT_EQ(0u, wrong) << "of " << shown.size() << " pictures shown";
+}
+} // namespace
+
+TEST(Jumps, TimeRunsStraightOnAcrossJoinsAndGapsAndKeepsTheRecordersPaceAndDamage) {
+    const Recording table[] = {
+        {"join_forward.ts", 500, 20, {250}},
+        {"join_forward.ps", 500, 20, {250}},
+        {"join_back.ts", 500, 20, {250}},
+        {"join_back.ps", 500, 20, {250}},
+        {"join_twice.ts", 375, 15, {125, 250}},
+        {"join_twice.ps", 375, 15, {125, 250}},
+        {"join_wrap.ts", 500, 20, {208}},
+        {"join_wrap.ps", 500, 20, {208}},
+        {"join_flagged.ts", 500, 20, {250}},
+        // Slow, fast and variable paces keep the file's time; motion gaps are joined.
+        {"slow_25to1.ts", 160, 64, {100}, {{0, 0, 40}, {100, 4960, 1000}}},
+        {"slow_25to01.ts", 110, 104, {100}, {{0, 0, 40}, {100, 13960, 10000}}},
+        {"fast_1to25.ts", 110, 14, {10}, {{0, 0, 1000}, {10, 10000, 40}}},
+        {"gap_25.ts", 250, 10, {125}},
+        {"gap_1.ts", 20, 20, {10}, {{0, 0, 1000}}},
+        {"vfr.mp4", 350, 20, {20, 55}, fifteenOfFiftyLeftOut()},
+        {"damaged.ts", 0, 20, {}, kEvery40, "whole.ts", 9880, 11000},
+        {"damaged.mp4", 0, 20, {}, kEvery40, "whole.mp4", 9880, 11000},
+    };
+    for (const Recording &t : table) {
+        SCOPED_TRACE(t.clip);
+        expectPlaysOnItsTimeline(t);
     }
 }
 

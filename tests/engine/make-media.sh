@@ -154,6 +154,64 @@ for ext in ts ps; do
   pictures "join_wrap.$ext" 0 207 208 499
 done
 
+# Recordings that keep their own time, encoded once with the time stamps a recorder gives its
+# pictures: 100 at 25 fps, then 60 at one a second; 100 at 25 fps, then 10 at one every 10 s;
+# 10 at one a second, then 100 at 25 fps. And single recordings with a 30-minute motion gap:
+# 125 + 125 at 25 fps, and 10 + 10 at one a second.
+timed() { # OUT FRAMES SETPTS-EXPRESSION (in 25ths of a second)
+  [ -s "$1" ] || ff "${video[@]}" -frames:v "$2" -vf "setpts='$3'" -fps_mode passthrough \
+    -pix_fmt yuv420p "${x264[@]}" -f mpegts "$1"
+}
+timed slow_25to1.ts 160 'if(lt(N,100),N,99+25*(N-99))'
+timed slow_25to01.ts 110 'if(lt(N,100),N,99+250*(N-99))'
+timed fast_1to25.ts 110 'if(lt(N,10),25*N,250+(N-10))'
+timed gap_25.ts 250 'if(lt(N,125),N,45125+(N-125))'
+timed gap_1.ts 20 'if(lt(N,10),25*N,45250+25*(N-10))'
+# A variable-rate MP4 that leaves out pictures 20 to 34 of every 50 (19.96 s).
+[ -s vfr.mp4 ] || ff "${video[@]}" -vf "select='not(between(mod(n,50),20,34))'" -frames:v 350 \
+  -fps_mode passthrough -pix_fmt yuv420p "${x264[@]}" vfr.mp4
+# 20 s of noisy pictures (about 7 KB each, as a camera's) as a TS and as an MP4, and the same
+# with 64 KB of random bytes in the middle, as a recorder losing power or a bad sector leaves
+# them; in the TS the two pictures after the damage carry garbage time stamps too. The
+# undamaged pictures' MD5 sums go to refs/.
+mkdir -p refs
+[ -s whole.ts ] || ff "${video[@]}" -frames:v 500 -vf noise=alls=12:allf=t -pix_fmt yuv420p \
+  "${x264[@]}" whole.ts
+[ -s whole.mp4 ] || ff -i whole.ts -c copy whole.mp4
+for ext in ts mp4; do
+  [ -s "damaged.$ext" ] || python3 - "whole.$ext" "damaged.$ext" <<'PY'
+import random, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+rng = random.Random(25)
+middle = len(data) // 2
+data[middle:middle + 65536] = bytes(rng.getrandbits(8) for _ in range(65536))
+if sys.argv[2].endswith(".ts"):
+    damaged = 0
+    for i in range((middle + 65536 + 187) // 188 * 188, len(data) - 188, 188):
+        pes = i + 4 + (1 + data[i + 4] if data[i + 3] & 0x20 else 0)
+        # A video packet that starts a picture with both stamps: both become garbage.
+        if data[i + 1] & 0x40 and data[pes:pes + 4] == b"\0\0\1\xe0" and data[pes + 7] & 0xC0 == 0xC0:
+            for at in (pes + 9, pes + 14):
+                v = rng.getrandbits(33)
+                data[at:at + 5] = bytes([data[at] & 0xF0 | (v >> 29) & 0x0E | 1, (v >> 22) & 0xFF,
+                                         (v >> 14) & 0xFE | 1, (v >> 7) & 0xFF, (v << 1) & 0xFE | 1])
+            damaged += 1
+            if damaged == 2:
+                break
+    else:
+        sys.exit("no picture after the damage")
+open(sys.argv[2], "wb").write(data)
+PY
+  [ -s "refs/whole.$ext.md5" ] || ff -i "whole.$ext" -pix_fmt yuv420p -f framemd5 \
+    "refs/whole.$ext.md5"
+done
+pictures slow_25to1.ts 0 99 100 159
+pictures slow_25to01.ts 0 99 100 109
+pictures fast_1to25.ts 0 9 10 109
+pictures gap_25.ts 0 124 125 249
+pictures gap_1.ts 0 9 10 19
+pictures vfr.mp4 0 19 20 54 55 349
+
 # A short full-HD clip: its snapshots are larger than the buffer hosts usually offer.
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4

@@ -126,12 +126,12 @@ bool SoundTrack::convert(Piece &piece) {
 void SoundTrack::moveOntoTimeline(AVPacket &pkt) const {
     const SoundPlacement &p = *placement_;
     const int64_t ts = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
-    if (p.timeline.segments() < 2 || ts == AV_NOPTS_VALUE) {
+    if (!p.timeline.moves() || ts == AV_NOPTS_VALUE) {
         return;
     }
-    const int segment =
-        p.timeline.segmentFor(pkt.pos, av_rescale_q(ts, st_->time_base, p.pictureBase));
-    const int64_t shift = av_rescale_q(p.timeline.offset(segment), p.pictureBase, st_->time_base);
+    const int64_t inPicture = av_rescale_q(ts, st_->time_base, p.pictureBase);
+    const int64_t shift =
+        av_rescale_q(p.timeline.map(inPicture, pkt.pos) - inPicture, p.pictureBase, st_->time_base);
     if (pkt.pts != AV_NOPTS_VALUE) {
         pkt.pts += shift;
     }

@@ -19,7 +19,7 @@ namespace playctrl {
 struct SoundPlacement {
     AVRational pictureBase{1, 1000};
     int64_t originPts = 0; // the first picture's stamp: media time 0
-    Timeline timeline;     // the picture's segments; fewer than two: the stamps as they are
+    Timeline timeline;     // the picture's; where it moves no stamp, the stamps as they are
 };
 
 class SoundTrack {

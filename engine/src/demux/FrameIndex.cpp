@@ -77,9 +77,9 @@ IndexEntry entryOf(const AVPacket &pkt, int64_t counter, Timeline &timeline,
                        : pkt.dts != AV_NOPTS_VALUE ? pkt.dts
                                                    : counter;
     const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
-    const int segment = timeline.add(pkt.dts, pkt.pts, pkt.pos, key,
-                                     key && discontinuity && discontinuity->at(pkt.pos));
-    return {ts, pkt.pos, key, pkt.dts != AV_NOPTS_VALUE ? pkt.dts : ts, ts, segment};
+    timeline.add(pkt.dts, pkt.pts, pkt.pos, key,
+                 key && discontinuity && discontinuity->at(pkt.pos));
+    return {ts, pkt.pos, key, pkt.dts != AV_NOPTS_VALUE ? pkt.dts : ts, ts};
 }
 
 // Packets that each carry their display time: in display order within each segment, and
@@ -87,7 +87,7 @@ IndexEntry entryOf(const AVPacket &pkt, int64_t counter, Timeline &timeline,
 std::vector<IndexEntry> inTimeOrder(std::vector<IndexEntry> packets, const Timeline &timeline) {
     for (IndexEntry &e : packets) {
         e.seekTs = e.filePts;
-        e.pts = e.filePts + timeline.offset(e.segment);
+        e.pts = e.filePts + timeline.offsetAt(e.pos);
     }
     std::stable_sort(packets.begin(), packets.end(),
                      [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
@@ -103,7 +103,7 @@ void FrameIndex::start(LONG port, const std::string &utf8Path, int stream,
     entries_.clear();
     keys_.clear();
     packetPts_.clear();
-    timeline_.reset(1);
+    timeline_.reset(1, 1, false);
     try {
         builder_.start(port, [this, utf8Path, stream, onDone = std::move(onDone)] {
             build(utf8Path, stream, onDone);
@@ -156,7 +156,9 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         AVStream *st = fmt->streams[stream];
         timeBase = st->time_base;
         rate = frameRateOf(st);
-        timeline_.reset(av_rescale_q(1, av_inv_q(rate), timeBase));
+        timeline_.reset(av_rescale_q(1, av_inv_q(rate), timeBase),
+                        av_rescale_q(1, AVRational{1, 1}, timeBase),
+                        readsStraightThrough(fmt.get()));
         if (DisplayOrder::supports(st->codecpar->codec_id)) {
             try {
                 order = std::make_unique<DisplayOrder>(st->codecpar);

@@ -29,7 +29,6 @@ struct IndexEntry {
     bool key;
     int64_t seekTs;  // the packet's own time stamp, as a demuxer's seek finds it
     int64_t filePts; // the time the file gives the picture, the recorder's clock for one
-    int segment;     // the timeline's segment it lies in, counted in file order
 };
 
 class FrameIndex {
@@ -58,10 +57,13 @@ class FrameIndex {
     // packet at this byte position yields, or AV_NOPTS_VALUE.
     bool timedByOrder() const { return !packetPts_.empty(); }
     int64_t ptsForPacket(int64_t pos) const;
-    // Whether the file's stamps jump; then what moves the packet at this byte position onto
-    // the timeline.
-    bool joined() const { return timeline_.segments() > 1; }
+    // Whether the timeline moves some of the file's stamps; then what moves the packet at this
+    // byte position onto it.
+    bool joined() const { return timeline_.moves(); }
     int64_t offsetAt(int64_t pos) const { return timeline_.offsetAt(pos); }
+    // For the streams of the file: their stamps' place on the timeline (Timeline::map), read as
+    // the queries above.
+    const Timeline &timeline() const { return timeline_; }
     // Whether decoded pictures carry the index's times only if the decoder stamps packets.
     bool restamps() const { return timedByOrder() || joined(); }
 
@@ -72,7 +74,6 @@ class FrameIndex {
     bool follows() const { return input_ != nullptr; }
     bool extend();
     int segments() const { return timeline_.segments(); }
-    const Timeline &timeline() const { return timeline_; }
 
     // For tests and tools: builds synchronously from an already sorted packet list.
     void assign(std::vector<IndexEntry> packets);

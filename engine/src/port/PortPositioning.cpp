@@ -84,9 +84,7 @@ void Port::followGrowth() {
     if (decoder_.drained() || index_.segments() != segments) {
         decoder_.restart();
     }
-    if (index_.segments() != segments) {
-        audio_.place(soundPlacement());
-    }
+    audio_.place(soundPlacement());
 }
 
 void Port::followGrowthFor(int frame) {
