@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Engine benchmarks: makes a 1080p H.264 clip, times the native ffmpeg decode of it, then runs
 # bench_engine under Wine, which reports every figure as a ratio from this same run; then
-# bench_playback, which measures playback against the clock in real time.
+# bench_playback, which measures playback against the clock in real time; then bench_sound, which
+# listens to the sound against the picture through the session's sound server.
 # Usage: bench/engine/run.sh [BUILD_DIR]   (default: build; must be built already)
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -61,3 +62,8 @@ playback="$build/bin/bench_playback.exe"
 "$build/wine-run.sh" "$playback" speed "Z:$long1080" 4 3
 "$build/wine-run.sh" "$playback" speed "Z:$uhd" 2 4
 "$build/wine-run.sh" "$playback" start "Z:$tenhours"
+# Sound against picture, on the engine tests' clips to listen to (made there if missing).
+tests_media="$build/tests/engine/media"
+bash "$top/tests/engine/make-media.sh" "$tests_media" >/dev/null
+"$build/wine-run.sh" "$build/bin/bench_sound.exe" "Z:$tests_media/listen_aac.mp4" \
+  "Z:$tests_media/listen_aac.ts"

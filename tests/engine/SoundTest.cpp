@@ -1,0 +1,147 @@
+// What the engine's sound sounds like, recorded from the test runner's sink: each test is a
+// CTest entry of its own, skipped (not passed) where it cannot listen, so that a skip hides no
+// other test's failure.
+#include "EngineSupport.h"
+#include "Listening.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+using namespace enginetest;
+using namespace listening;
+
+namespace {
+constexpr WORD kFullVolume = 0xFFFF;
+
+// Listens for the whole test, or skips it saying why.
+#define LISTEN(recording)                                                                          \
+    Recording recording;                                                                           \
+    if (!recording.unavailable().empty()) {                                                        \
+        GTEST_SKIP() << "Not listened: " << recording.unavailable();                               \
+    }
+#define HEAR(recording)                                                                            \
+    if (!recording.finish()) {                                                                     \
+        GTEST_SKIP() << "Not listened: " << recording.unavailable();                               \
+    }
+
+// One play of a clip with its sound on, from Play (then PlaySound, as the component calls them)
+// until `until` says so or the end; pictures are noted by FrameRecorder.
+struct Played {
+    double playedAt = 0, endedAt = 0;
+    std::vector<double> shownAt = std::vector<double>(kTones, 0.0); // second k's first picture
+};
+
+template <class Until> Played play(OpenClip &c, Until until) {
+    EndWindow window;
+    Played p;
+    EXPECT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    p.playedAt = nowMs();
+    EXPECT_TRUE(PlayM4_Play(c.port, nullptr));
+    EXPECT_TRUE(PlayM4_PlaySound(c.port)) << "code " << PlayM4_GetLastError(c.port);
+    waitFor([&] { return EndWindow::endMessages > 0 || until(); }, 15000);
+    p.endedAt = nowMs();
+    PlayM4_Stop(c.port);
+    for (const ShownFrame &f : FrameRecorder::instance().take()) {
+        if (f.number % 25 == 0 && f.number / 25 < kTones && p.shownAt[f.number / 25] == 0) {
+            p.shownAt[f.number / 25] = f.at;
+        }
+    }
+    return p;
+}
+
+Played playToTheEnd(const char *clip) {
+    OpenClip c(clip);
+    return play(c, [] { return false; });
+}
+
+// What was heard during one play: how long each second, and when each was first heard.
+struct Heard {
+    std::vector<double> ms, at;
+    std::string said; // for a failure's message
+};
+
+Heard heardIn(const std::vector<ToneRun> &runs, const Played &p, const std::string &what) {
+    Heard h{std::vector<double>(kTones, 0.0), secondsHeard(runs, p.playedAt, p.endedAt),
+            what + ", heard:" + describe(runs, p.playedAt, p.endedAt)};
+    for (const ToneRun &r : runs) {
+        h.ms[r.tone] +=
+            std::max(0.0, std::min(r.endMs, p.endedAt) - std::max(r.startMs, p.playedAt));
+    }
+    return h;
+}
+
+double amplitudeOf(const std::vector<ToneRun> &runs, int tone, double from) {
+    for (const ToneRun &r : runs) {
+        if (r.tone == tone && r.startMs >= from) {
+            return r.amplitude;
+        }
+    }
+    return 0;
+}
+} // namespace
+
+TEST(Sound, EverySecondIsHeardOnceInOrderAtTheVolumeSet) {
+    LISTEN(heard);
+    std::vector<Played> plays;
+    for (const char *clip : {"listen_aac.mp4", "listen_aac.ts"}) {
+        plays.push_back(playToTheEnd(clip));
+    }
+    // Half the range from the third second, nothing from the sixth, stopped in the eighth.
+    double halfAt = 0, zeroAt = 0;
+    OpenClip c("listen_aac.mp4");
+    Played steps = play(c, [&] {
+        const DWORD frame = PlayM4_GetCurrentFrameNum(c.port);
+        if (frame >= 75 && halfAt == 0) {
+            EXPECT_TRUE(PlayM4_SetVolume(c.port, kFullVolume / 2));
+            halfAt = nowMs();
+        } else if (frame >= 150 && zeroAt == 0) {
+            EXPECT_TRUE(PlayM4_SetVolume(c.port, 0));
+            zeroAt = nowMs();
+        }
+        return frame >= 200;
+    });
+    EXPECT_EQ(0, PlayM4_GetVolume(c.port));
+    EXPECT_TRUE(PlayM4_StopSound());
+    HEAR(heard);
+
+    const std::vector<ToneRun> runs = runsOf(heard.windows);
+    for (size_t i = 0; i < plays.size(); ++i) {
+        const Heard h = heardIn(runs, plays[i], i == 0 ? "MP4" : "TS");
+        SCOPED_TRACE(h.said);
+        for (int k = 1; k < kTones; ++k) {
+            EXPECT_NEAR(1000, h.ms[k], 300) << "second " << k;
+            if (k > 1) {
+                EXPECT_GT(h.at[k], h.at[k - 1]) << "second " << k << " heard before " << k - 1;
+            }
+        }
+    }
+    const double full = amplitudeOf(runs, 2, steps.playedAt);
+    const double half = amplitudeOf(runs, 4, halfAt + 300);
+    EXPECT_GT(full, 0.2);
+    EXPECT_NEAR(0.5, half / full, 0.1) << full << " then " << half;
+    for (const Window &w : heard.windows) {
+        if (w.ms > zeroAt + 300 && w.ms < steps.endedAt) {
+            ASSERT_LT(w.amplitude, 0.01) << "at volume 0, " << w.ms - zeroAt << " ms after";
+        }
+    }
+}
+
+// The first moments of the file are heard, and each second with its picture.
+TEST(Sound, StartsWithTheFirstMomentAndKeepsInStepWithThePicture) {
+    LISTEN(heard);
+    std::vector<Played> plays;
+    for (const char *clip : {"listen_aac.mp4", "listen_aac.ts"}) {
+        plays.push_back(playToTheEnd(clip));
+    }
+    HEAR(heard);
+    const std::vector<ToneRun> runs = runsOf(heard.windows);
+    for (size_t i = 0; i < plays.size(); ++i) {
+        const Heard h = heardIn(runs, plays[i], i == 0 ? "MP4" : "TS");
+        SCOPED_TRACE(h.said);
+        EXPECT_GT(h.ms[0], 800) << "of the first second, heard (ms)";
+        std::vector<double> off = offsets(h.at, plays[i].shownAt);
+        EXPECT_EQ(size_t(kTones), off.size()) << "seconds heard with their pictures";
+        EXPECT_NEAR(0, median(off), 150) << "median offset of sound from picture (ms)";
+    }
+}
