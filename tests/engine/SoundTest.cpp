@@ -61,14 +61,35 @@ struct Heard {
     std::string said; // for a failure's message
 };
 
-Heard heardIn(const std::vector<ToneRun> &runs, const Played &p, const std::string &what) {
-    Heard h{std::vector<double>(kTones, 0.0), secondsHeard(runs, p.playedAt, p.endedAt),
-            what + ", heard:" + describe(runs, p.playedAt, p.endedAt)};
+// How long each second was heard between two moments, in ms.
+std::vector<double> heardFor(const std::vector<ToneRun> &runs, double from, double to) {
+    std::vector<double> ms(kTones, 0.0);
     for (const ToneRun &r : runs) {
-        h.ms[r.tone] +=
-            std::max(0.0, std::min(r.endMs, p.endedAt) - std::max(r.startMs, p.playedAt));
+        ms[r.tone] += std::max(0.0, std::min(r.endMs, to) - std::max(r.startMs, from));
     }
-    return h;
+    return ms;
+}
+
+Heard heardIn(const std::vector<ToneRun> &runs, const Played &p, const std::string &what) {
+    return {heardFor(runs, p.playedAt, p.endedAt), secondsHeard(runs, p.playedAt, p.endedAt),
+            what + ", heard:" + describe(runs, p.playedAt, p.endedAt)};
+}
+
+// Whether nothing was heard between two moments.
+bool silentBetween(const std::vector<Window> &windows, double from, double to) {
+    return std::none_of(windows.begin(), windows.end(), [&](const Window &w) {
+        return w.ms > from && w.ms < to && w.amplitude >= 0.01;
+    });
+}
+
+// The offsets of the seconds heard between two moments whose pictures were shown between them.
+std::vector<double> offsetsBetween(const std::vector<ToneRun> &runs, const Played &p, double from,
+                                   double to) {
+    std::vector<double> shown = p.shownAt;
+    for (double &at : shown) {
+        at = at > from && at < to ? at : 0.0;
+    }
+    return offsets(secondsHeard(runs, from, to), shown);
 }
 
 double amplitudeOf(const std::vector<ToneRun> &runs, int tone, double from) {
@@ -144,4 +165,114 @@ TEST(Sound, StartsWithTheFirstMomentAndKeepsInStepWithThePicture) {
         EXPECT_EQ(size_t(kTones), off.size()) << "seconds heard with their pictures";
         EXPECT_NEAR(0, median(off), 150) << "median offset of sound from picture (ms)";
     }
+}
+
+// A seek is heard from the target's first moment and the old place falls silent at once, as it
+// does at Pause and Stop; after the seek and the pause, sound and picture keep in step.
+TEST(Sound, SeekPauseAndStopSilenceTheOldPlaceAtOnce) {
+    LISTEN(heard);
+    OpenClip c("listen_aac.mp4");
+    double seekedAt = 0, pausedAt = 0, resumingAt = 0, resumedAt = 0, stoppedAt = 0;
+    Played p = play(c, [&] {
+        const DWORD frame = PlayM4_GetCurrentFrameNum(c.port);
+        if (seekedAt == 0 && frame >= 50) {
+            EXPECT_TRUE(PlayM4_SetPlayedTimeEx(c.port, 5000));
+            seekedAt = nowMs();
+        } else if (seekedAt != 0 && pausedAt == 0 && frame >= 190) {
+            EXPECT_TRUE(PlayM4_Pause(c.port, 1));
+            pausedAt = nowMs();
+        } else if (pausedAt != 0 && resumedAt == 0 && nowMs() - pausedAt > 1000) {
+            resumingAt = nowMs();
+            EXPECT_TRUE(PlayM4_Pause(c.port, 0));
+            resumedAt = nowMs();
+        } else if (resumedAt != 0 && stoppedAt == 0 && frame >= 215) {
+            EXPECT_TRUE(PlayM4_Stop(c.port));
+            stoppedAt = nowMs();
+        }
+        return stoppedAt != 0 && nowMs() - stoppedAt > 1000;
+    });
+    HEAR(heard);
+    ASSERT_NE(0, stoppedAt) << "the steps did not all come";
+    const std::vector<ToneRun> runs = runsOf(heard.windows);
+    for (const ToneRun &r : runs) {
+        if (r.endMs > seekedAt + 150 && r.startMs < pausedAt) {
+            EXPECT_GE(r.tone, 5) << "second " << r.tone << " heard after the seek";
+        }
+    }
+    std::vector<double> ms = heardFor(runs, seekedAt, pausedAt);
+    EXPECT_GT(ms[5], 850) << "of the target's second, heard (ms)";
+    EXPECT_TRUE(silentBetween(heard.windows, pausedAt + 150, resumingAt - 150)) << "while paused";
+    EXPECT_TRUE(silentBetween(heard.windows, stoppedAt + 150, stoppedAt + 1000)) << "stopped";
+    std::vector<double> off = offsetsBetween(runs, p, seekedAt + 500, stoppedAt);
+    EXPECT_EQ(3u, off.size()) << "seconds 6 to 8 heard with their pictures";
+    EXPECT_NEAR(0, median(off), 150) << "median offset after the seek and the pause (ms)";
+}
+
+// Across a forward and a backward jump of the stamps, and after a seek across the join, every
+// second is heard with its picture; a track that starts late and ends early keeps its place.
+TEST(Sound, KeepsItsPlaceOnThePicturesTimeline) {
+    LISTEN(heard);
+    std::vector<Played> plays;
+    for (const char *clip : {"listen_join_forward.ts", "listen_join_back.ts", "listen_late.mp4"}) {
+        plays.push_back(playToTheEnd(clip));
+    }
+    OpenClip c("listen_join_forward.ts");
+    double seekedAt = 0;
+    Played across = play(c, [&] {
+        const DWORD frame = PlayM4_GetCurrentFrameNum(c.port);
+        if (seekedAt == 0 && frame >= 25) {
+            EXPECT_TRUE(PlayM4_SetPlayedTimeEx(c.port, 7000));
+            seekedAt = nowMs();
+        }
+        return false;
+    });
+    HEAR(heard);
+    const std::vector<ToneRun> runs = runsOf(heard.windows);
+    const int firstHeard[] = {0, 0, 2}, lastHeard[] = {9, 9, 6};
+    for (size_t i = 0; i < plays.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<double> ms = heardFor(runs, plays[i].playedAt, plays[i].endedAt);
+        for (int k = 0; k < kTones; ++k) {
+            const bool sounds = k >= firstHeard[i] && k <= lastHeard[i];
+            EXPECT_NEAR(sounds ? 1000 : 0, ms[k], 300) << "second " << k << " heard (ms)";
+        }
+        std::vector<double> off =
+            offsetsBetween(runs, plays[i], plays[i].playedAt, plays[i].endedAt);
+        EXPECT_EQ(size_t(lastHeard[i] - firstHeard[i] + 1), off.size());
+        EXPECT_NEAR(0, median(off), 150) << "median offset of sound from picture (ms)";
+    }
+    std::vector<double> ms = heardFor(runs, seekedAt, across.endedAt);
+    EXPECT_GT(ms[7], 850) << "after the seek across the join";
+    EXPECT_NEAR(0, median(offsetsBetween(runs, across, seekedAt + 500, across.endedAt)), 150);
+}
+
+// At another speed the sound is silent; back at normal speed it comes back in step.
+TEST(Sound, IsSilentAtOtherSpeedsAndComesBackInStep) {
+    LISTEN(heard);
+    OpenClip c("listen_aac.mp4");
+    double fastAt = 0, slowingAt = 0, normalAt = 0;
+    Played p = play(c, [&] {
+        if (fastAt == 0 && PlayM4_GetCurrentFrameNum(c.port) >= 25) {
+            EXPECT_TRUE(PlayM4_Fast(c.port));
+            fastAt = nowMs();
+        } else if (fastAt != 0 && normalAt == 0 && nowMs() - fastAt > 1000) {
+            slowingAt = nowMs();
+            EXPECT_TRUE(PlayM4_Slow(c.port));
+            normalAt = nowMs();
+        }
+        return false;
+    });
+    HEAR(heard);
+    ASSERT_NE(0, normalAt);
+    const std::vector<ToneRun> runs = runsOf(heard.windows);
+    EXPECT_TRUE(silentBetween(heard.windows, fastAt + 150, slowingAt - 150))
+        << "at double speed, heard:" << describe(runs, fastAt, slowingAt);
+    double back = 0;
+    for (const ToneRun &r : runs) {
+        back = back == 0 && r.startMs > slowingAt ? r.startMs : back;
+    }
+    EXPECT_LT(back - slowingAt, 300) << "ms until the sound came back";
+    std::vector<double> off = offsetsBetween(runs, p, normalAt, p.endedAt);
+    EXPECT_LE(4u, off.size()) << "seconds heard with their pictures after";
+    EXPECT_NEAR(0, median(off), 150) << "median offset once back at normal speed (ms)";
 }

@@ -71,6 +71,24 @@ listened() { # NAME SECONDS RATE CODEC...
 }
 listened listen_aac.mp4 10 48000 -c:a aac -b:a 128k
 [ -s listen_aac.ts ] || ff -i listen_aac.mp4 -c copy listen_aac.ts
+# The same tones across a forward and a backward jump of the stamps (seconds 0-4 and 5-9
+# recorded apart), and with sound from second 2 to 7 only, in its place.
+listenedPart() { # NAME FIRST_SECOND STAMP_OFFSET
+  ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=5" \
+    -f lavfi -i "aevalsrc=0.5*sin(2*PI*(300+100*floor(t+$2))*t):s=48000:d=5" "${x264[@]}" \
+    -pix_fmt yuv420p -c:a aac -b:a 128k -f mpegts -output_ts_offset "$3" "$1"
+}
+if [ ! -s listen_join_back.ts ]; then
+  listenedPart join-a.ts 0 100
+  listenedPart join-b.ts 5 1900
+  cat join-a.ts join-b.ts >listen_join_forward.ts
+  listenedPart join-a.ts 0 3100
+  listenedPart join-b.ts 5 100
+  cat join-a.ts join-b.ts >listen_join_back.ts
+  rm -f join-a.ts join-b.ts
+fi
+listened listen_late.mp4 10 48000 -filter_complex "[1:a]atrim=2:7,asetpts=PTS-STARTPTS+2/TB[a]" \
+  -map 0:v -map "[a]" -c:a aac -b:a 128k
 # Four seconds of each sound codec in each container recorders write it in. The ffmpeg tool
 # writes AAC-LATM into transport streams only, and G.726 into Matroska big-endian only.
 heard() { # NAME RATE CODEC...
