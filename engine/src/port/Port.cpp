@@ -101,6 +101,7 @@ void Port::open(const char *path) {
     std::string utf8Path = ansiToUtf8(path);
     VideoDecoder fresh;
     fresh.open(utf8Path, &abortIo_);
+    const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path);
     DecodedFrame first = fresh.next(nullptr);
     if (!first) {
         throw EngineError{kNoKeyFrame};
@@ -118,6 +119,7 @@ void Port::open(const char *path) {
     std::lock_guard<std::mutex> file(fileMutex_);
     abortIo_ = false;
     utf8Path_ = std::move(utf8Path);
+    soundDecodable_ = soundDecodable;
     decoder_ = std::move(fresh);
     width_ = first.frame->width;
     height_ = first.frame->height;
@@ -396,6 +398,9 @@ bool Port::clockRunsAtNormalSpeed() {
 void Port::playSound() {
     auto api = enterApi();
     requireOpen();
+    if (!soundDecodable_) {
+        throw EngineError{kDecodeAudio};
+    }
     audio_.start(
         port_, utf8Path_, volume_, [this] { return clockMs(); },
         [this] { return clockRunsAtNormalSpeed(); });
