@@ -167,6 +167,47 @@ TEST(Sound, StartsWithTheFirstMomentAndKeepsInStepWithThePicture) {
     }
 }
 
+// One clip of each sound codec in each container recorders write it in (make-media.sh says which
+// the ffmpeg tool cannot write), 4 s of tones: each is heard, in order.
+TEST(Sound, EveryCodecRecordersWriteIsHeard) {
+    const char *const clips[] = {
+        "heard_aac.ts",   "heard_aac.mp4",  "heard_aac.mkv",   "heard_latm.ts",   "heard_mp2.ts",
+        "heard_mp2.mp4",  "heard_mp2.mkv",  "heard_mp3.ts",    "heard_mp3.mp4",   "heard_mp3.mkv",
+        "heard_ac3.ts",   "heard_ac3.mp4",  "heard_ac3.mkv",   "heard_alaw.ps",   "heard_alaw.avi",
+        "heard_alaw.mov", "heard_mulaw.ps", "heard_mulaw.avi", "heard_mulaw.mov", "heard_g726.avi",
+        "heard_g726.mkv", "heard_pcm.avi"};
+    LISTEN(heard);
+    std::vector<Played> plays;
+    for (const char *clip : clips) {
+        OpenClip c(clip);
+        plays.push_back(play(c, [] { return false; }));
+    }
+    HEAR(heard);
+    const std::vector<ToneRun> runs = runsOf(heard.windows);
+    for (size_t i = 0; i < plays.size(); ++i) {
+        const Heard h = heardIn(runs, plays[i], clips[i]);
+        SCOPED_TRACE(h.said);
+        // Seconds 1 to 3 whole and in order, nothing else.
+        for (int k = 1; k < kTones; ++k) {
+            EXPECT_NEAR(k < 4 ? 1000 : 0, h.ms[k], 300) << "second " << k;
+        }
+        EXPECT_LT(h.at[1], h.at[2]);
+        EXPECT_LT(h.at[2], h.at[3]);
+    }
+}
+
+// Without listening, so never skipped: sound that no decoder takes fails PlaySound, no sound at
+// all is no failure, and code 12 would say the runner gave Wine no sound device.
+TEST(SoundCodes, SoundNoDecoderTakesFailsWithCodeFive) {
+    OpenClip c("heard_opus.mkv", false);
+    EXPECT_FALSE(PlayM4_PlaySound(c.port));
+    EXPECT_EQ(5u, PlayM4_GetLastError(c.port));
+    OpenClip silent("h264.mp4", false);
+    EXPECT_TRUE(PlayM4_PlaySound(silent.port)) << PlayM4_GetLastError(silent.port);
+    OpenClip sound("heard_aac.mp4", false);
+    EXPECT_TRUE(PlayM4_PlaySound(sound.port)) << PlayM4_GetLastError(sound.port);
+}
+
 // A seek is heard from the target's first moment and the old place falls silent at once, as it
 // does at Pause and Stop; after the seek and the pause, sound and picture keep in step.
 TEST(Sound, SeekPauseAndStopSilenceTheOldPlaceAtOnce) {

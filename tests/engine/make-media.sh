@@ -55,10 +55,15 @@ if [ ! -s h264_mulaw.ps ]; then
 fi
 rm -f ps-video.ts ps-audio.aac ps-audio.alaw ps-audio.ulaw
 
-# MPEG-2 video as DVD-era and broadcast recorders write it, in a program and a transport stream.
-mpeg2=(-c:v mpeg2video -g 25 -bf 2 -q:v 4)
-[ -s mpeg2.ps ] || ff "${video[@]}" "${mpeg2[@]}" "${out[@]}" -f vob mpeg2.ps
-[ -s mpeg2.ts ] || ff "${video[@]}" "${mpeg2[@]}" "${out[@]}" mpeg2.ts
+# MPEG-2 video as broadcast and DVD-era recorders write it, in a transport and a program stream
+# (the latter with G.711 sound, a picture a packet and times on key frames only: its order comes
+# from the pictures themselves).
+[ -s mpeg2.ts ] || ff "${video[@]}" -c:v mpeg2video -g 25 -bf 2 -q:v 4 "${out[@]}" mpeg2.ts
+if [ ! -s mpeg2.ps ]; then
+  ff -f lavfi -i sine=frequency=440:sample_rate=8000 -t 6 -c:a pcm_alaw -f alaw ps-audio.alaw
+  python3 "$here/make-ps.py" mpeg2.ts alaw ps-audio.alaw mpeg2.ps keytimes
+  rm -f ps-audio.alaw
+fi
 
 # Clips to listen to (SoundTest.cpp): second k sounds 300 + 100·k Hz, at half the full range,
 # both streams as long as each other (a frame limit would cut the sound's tail).

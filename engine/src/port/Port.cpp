@@ -103,6 +103,7 @@ void Port::open(const char *path) {
     std::string utf8Path = ansiToUtf8(path);
     VideoDecoder fresh;
     fresh.open(utf8Path, &abortIo_);
+    const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path);
     DecodedFrame first = fresh.next(nullptr);
     if (!first) {
         throw EngineError{kNoKeyFrame};
@@ -120,6 +121,7 @@ void Port::open(const char *path) {
     std::lock_guard<std::mutex> file(fileMutex_);
     abortIo_ = false;
     utf8Path_ = std::move(utf8Path);
+    soundDecodable_ = soundDecodable;
     decoder_ = std::move(fresh);
     width_ = first.frame->width;
     height_ = first.frame->height;
@@ -405,6 +407,9 @@ void Port::throwBFrames(DWORD count) {
 void Port::playSound() {
     auto api = enterApi();
     requireOpen();
+    if (!soundDecodable_) {
+        throw EngineError{kDecodeAudio};
+    }
     if (audio_.start(volume_)) {
         std::lock_guard<std::mutex> lock(mutex_);
         soundCue_ = true;

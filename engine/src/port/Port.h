@@ -156,6 +156,7 @@ class Port : public std::enable_shared_from_this<Port>,
     std::atomic<LONG> width_{0}, height_{0};
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};
+    std::atomic<bool> soundDecodable_{true}; // of the open file: see soundDecodable
     std::atomic<bool> abortIo_{false};
 
     PresentationClock clock_;
