@@ -109,9 +109,12 @@ PLAYM4_API BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type,
 PLAYM4_API BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 PLAYM4_API BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 /* The code the calling thread's last call on `port` left: 0 after success. Calls on the same
-   port from other threads do not change it; a thread that has not called on the port lately,
-   and every thread after playback stopped on a frame it could not decode, reads the port's
-   latest code. A port outside 0..31, -1 (no port)
+   port from other threads do not change it. The codes of the eight threads that called on the
+   port most recently are kept apart: a ninth thread's call drops the code of the thread that
+   called least recently, and that thread, like every thread after playback stopped on a frame
+   it could not decode, then reads the port's latest code, whoever left it. GetPort and
+   FreePort start the port afresh: no thread reads a code left before them. A port outside
+   0..31, -1 (no port)
    included, fails with code 1; a port inside that range not handed out by GetPort, or one with
    no file where a file is needed, fails with code 2. The ports outside 0..31 share one code:
    the last left by a call on any of them, by a failed GetPort or by StopSound. */

@@ -257,6 +257,48 @@ TEST(Following, ARecordingStillBeingWrittenPlaysOnAsItGrows) {
     EXPECT_EQ(total, PlayM4_GetCurrentFrameNum(c.port));
 }
 
+// A writer slower than real time: playback catches up with it again and again, and never
+// shows a picture whose packet the writer had cut short; the last picture is the whole one.
+TEST(Following, ASlowerWriterNeverHasACutOffPictureShown) {
+    std::vector<std::string> right;
+    {
+        std::ifstream in(media("refs/recording.ts.md5").c_str());
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line[0] != '#') {
+                right.push_back(line.substr(line.find_last_of(' ') + 1));
+            }
+        }
+    }
+    ASSERT_EQ(600u, right.size());
+    Recorder recorder(media("recording.ts"), media("recording-slow.ts"), 24);
+    ASSERT_TRUE(recorder.ready());
+    for (int i = 0; i < 17; ++i) {
+        recorder.append();
+    }
+    EndWindow window;
+    OpenClip c("recording-slow.ts");
+    const DWORD atOpen = PlayM4_GetFileTotalFrames(c.port);
+    ASSERT_GT(atOpen, 400u);
+    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, atOpen - 20));
+    ASSERT_TRUE(PlayM4_SetFileEndMsg(c.port, window.hwnd, kEndMessage));
+    FrameRecorder::instance().clear();
+    FrameRecorder::instance().hashing = true;
+    ASSERT_TRUE(PlayM4_Play(c.port, nullptr));
+    recorder.appendEvery(1250, 7); // a second of pictures every 1.25 s
+    ASSERT_TRUE(waitFor([] { return EndWindow::endMessages > 0; }, 30000));
+    FrameRecorder::instance().hashing = false;
+    EXPECT_FALSE(recorder.writing()) << "ended while being written";
+    EXPECT_EQ(599u, PlayM4_GetCurrentFrameNum(c.port));
+    auto shown = FrameRecorder::instance().take();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(599, shown.back().number);
+    size_t wrong = 0;
+    for (const ShownFrame &f : shown) {
+        wrong += f.number < 0 || f.number >= 600 || f.md5 != right[f.number];
+    }
+    EXPECT_EQ(0u, wrong) << "of " << shown.size() << " pictures shown";
+}
+
 TEST(Playlist, TenFilesInARowOnOnePortEachPlayedToTheEnd) {
     // No CloseFile between them: opening closes the file before, whatever its state.
     const char *const clips[] = {"h264.mp4", "hevc.mkv", "h264_aac.mp4", "hevc_aac.mkv"};

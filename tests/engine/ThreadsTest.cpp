@@ -129,7 +129,8 @@ TEST(Threads, TwoPortsWhoseCallbacksPositionEachOther) {
     EXPECT_EQ(0, crossBad.load()) << "code " << crossBadCode.load();
 }
 
-// A thread reads the code of its own failed call while another succeeds on the same port.
+// A thread reads the code of its own failed call while another succeeds on the same port;
+// no code outlives its port or its thread.
 TEST(Threads, EachThreadReadsTheCodeOfItsOwnLastCall) {
     LONG port;
     ASSERT_TRUE(PlayM4_GetPort(&port));
@@ -152,6 +153,26 @@ TEST(Threads, EachThreadReadsTheCodeOfItsOwnLastCall) {
     done = true;
     succeeding.join();
     EXPECT_EQ(0, wrong);
+
+    // Eight threads' codes are kept apart (this one's, the succeeding one's and six more): a
+    // ninth's call drops the least recent caller's, this one's.
+    auto succeedElsewhere = [port] { std::thread([port] { PlayM4_GetPlayPos(port); }).join(); };
+    for (int others = 0; others < 6; ++others) {
+        succeedElsewhere();
+    }
+    EXPECT_EQ(expected, PlayM4_GetLastError(port));
+    succeedElsewhere();
+    EXPECT_EQ(0u, PlayM4_GetLastError(port));
+
+    // A port handed out again starts clean for every thread.
+    ASSERT_FALSE(PlayM4_GetPictureSize(port, nullptr, nullptr));
+    std::thread([port] {
+        LONG again = -1;
+        EXPECT_TRUE(PlayM4_FreePort(port));
+        EXPECT_TRUE(PlayM4_GetPort(&again));
+        EXPECT_EQ(port, again);
+    }).join();
+    EXPECT_EQ(0u, PlayM4_GetLastError(port));
     EXPECT_TRUE(PlayM4_FreePort(port));
 }
 

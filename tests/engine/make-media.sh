@@ -314,6 +314,8 @@ fi
 
 # 24 s to append piece by piece, as a recorder writes it.
 [ -s recording.ts ] || ff "${video[@]}" "${x264[@]}" -frames:v 600 -pix_fmt yuv420p recording.ts
+mkdir -p refs
+[ -s refs/recording.ts.md5 ] || ff -i recording.ts -pix_fmt yuv420p -f framemd5 refs/recording.ts.md5
 
 # An hour of tiny pictures (ten seconds encoded once, then copied), whose index takes a while.
 if [ ! -s long.mp4 ]; then

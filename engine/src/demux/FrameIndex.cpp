@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace playctrl {
 
@@ -22,6 +23,34 @@ int64_t medianStep(std::vector<int64_t> steps) {
     }
     std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
     return steps[steps.size() / 2];
+}
+
+// Counts (sign 1) or uncounts (-1) the steps from each entry's time to the next that involve
+// the entries [from, to).
+void countSteps(const std::vector<IndexEntry> &entries, size_t from, size_t to,
+                std::map<int64_t, int64_t> &counts, int sign) {
+    for (size_t i = std::max<size_t>(from, 1); i < to; ++i) {
+        const int64_t step = entries[i].pts - entries[i - 1].pts;
+        if (step > 0 && (counts[step] += sign) == 0) {
+            counts.erase(step);
+        }
+    }
+}
+
+// The middle of the counted steps, as medianStep finds it; 0 if there are none.
+int64_t medianOf(const std::map<int64_t, int64_t> &counts) {
+    int64_t total = 0;
+    for (const auto &c : counts) {
+        total += c.second;
+    }
+    int64_t before = total / 2;
+    for (const auto &c : counts) {
+        if (before < c.second) {
+            return c.first;
+        }
+        before -= c.second;
+    }
+    return 0;
 }
 
 // The discontinuity flag that a transport stream sets in the packet where its time base starts
@@ -69,18 +98,50 @@ class TsDiscontinuity {
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
-// What the index takes from one packet of its stream, placing it on the timeline; `counter`
-// numbers untimed packets. Without `discontinuity`, the container's flag is not looked at.
-IndexEntry entryOf(const AVPacket &pkt, int64_t counter, Timeline &timeline,
-                   const TsDiscontinuity *discontinuity) {
+// What the index takes from one packet of its stream; `counter` numbers untimed packets.
+IndexEntry entryOf(const AVPacket &pkt, int64_t counter) {
     const int64_t ts = pkt.pts != AV_NOPTS_VALUE   ? pkt.pts
                        : pkt.dts != AV_NOPTS_VALUE ? pkt.dts
                                                    : counter;
     const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
-    timeline.add(pkt.dts, pkt.pts, pkt.pos, key,
-                 key && discontinuity && discontinuity->at(pkt.pos));
     return {ts, pkt.pos, key, pkt.dts != AV_NOPTS_VALUE ? pkt.dts : ts, ts};
 }
+
+// Puts packets onto a timeline one behind, so that its state before the last one is known:
+// the last packet of a reading may have been cut short, and is read again next time.
+class TimelineFeed {
+  public:
+    TimelineFeed(Timeline &timeline, const TsDiscontinuity &discontinuity)
+        : timeline_(timeline), discontinuity_(discontinuity) {}
+    void add(const AVPacket &pkt) {
+        flush();
+        held_ = {pkt.dts, pkt.pts, pkt.pos, (pkt.flags & AV_PKT_FLAG_KEY) != 0};
+        holding_ = true;
+    }
+    // The timeline before the last packet; then the last packet goes onto it too.
+    Timeline finish() {
+        Timeline before = timeline_;
+        flush();
+        return before;
+    }
+
+  private:
+    void flush() {
+        if (holding_) {
+            timeline_.add(held_.dts, held_.pts, held_.pos, held_.key,
+                          held_.key && discontinuity_.at(held_.pos));
+            holding_ = false;
+        }
+    }
+    struct Held {
+        int64_t dts, pts, pos;
+        bool key;
+    };
+    Timeline &timeline_;
+    const TsDiscontinuity &discontinuity_;
+    Held held_{};
+    bool holding_ = false;
+};
 
 // Packets that each carry their display time: in display order within each segment, and
 // segment after segment.
@@ -118,7 +179,7 @@ void FrameIndex::stop() {
     abort_ = true;
     builder_.join();
     input_.reset();
-    packets_.clear();
+    stepCounts_.clear();
 }
 
 void FrameIndex::waitReady() {
@@ -146,6 +207,8 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     int64_t lastDts = AV_NOPTS_VALUE;
     AVRational timeBase{1, 1000}, rate{25, 1};
     FormatContextPtr fmt;
+    std::optional<TsDiscontinuity> discontinuity;
+    std::optional<TimelineFeed> feed;
     bool whole = false; // read to the end of the file
     try {
         fmt = openInput(path, &abort_);
@@ -166,7 +229,8 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
                 // Without it, packets are taken in the order of their time stamps.
             }
         }
-        const TsDiscontinuity discontinuity(path, fmt.get());
+        discontinuity.emplace(path, fmt.get());
+        feed.emplace(timeline_, *discontinuity);
         PacketPtr pkt(av_packet_alloc());
         int64_t counter = 0;
         int rc = 0;
@@ -177,7 +241,8 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
                     dtsSteps.push_back(pkt->dts - lastDts);
                 }
                 lastDts = pkt->dts;
-                packets.push_back(entryOf(*pkt, counter, timeline_, &discontinuity));
+                packets.push_back(entryOf(*pkt, counter));
+                feed->add(*pkt);
                 if (order) {
                     order->add(pkt.get());
                 }
@@ -189,6 +254,9 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     } catch (const EngineError &) {
         // An unreadable tail leaves the frames read so far.
     }
+    if (feed) {
+        beforeLast_ = feed->finish();
+    }
     if (everyPts || !order) {
         const bool placed = std::all_of(packets.begin(), packets.end(),
                                         [](const IndexEntry &e) { return e.pos >= 0; });
@@ -196,10 +264,14 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
             input_ = std::move(fmt);
             path_ = path;
             stream_ = stream;
-            packets_ = packets;
+            lastPos_ = packets.back().pos;
             readTo_ = avio_tell(input_->pb);
         }
-        return inTimeOrder(std::move(packets), timeline_);
+        std::vector<IndexEntry> entries = inTimeOrder(std::move(packets), timeline_);
+        if (input_) {
+            countSteps(entries, 0, entries.size(), stepCounts_, 1);
+        }
+        return entries;
     }
     // Containers that time packets by their place (AVI) may count in units of half a frame
     // or so: the step between packets says more than the header's rate.
@@ -221,44 +293,110 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     return entries;
 }
 
-bool FrameIndex::extend() {
+bool FrameIndex::readAppended(Appended &appended) {
     if (!input_ || abort_ || avio_size(input_->pb) <= readTo_) {
         return false;
     }
-    // The last packet may have been written only in part when it was read: it is read again.
-    // The buffer goes first, so that the seek reaches the file and its end is looked for anew.
-    const int64_t from = packets_.back().pos;
+    // The last packet may have been written only in part when it was read: it is read again,
+    // onto the timeline as it was before it. The buffer goes first, so that the seek reaches
+    // the file and its end is looked for anew.
+    const int64_t from = lastPos_;
     avio_flush(input_->pb);
     if (avformat_seek_file(input_.get(), -1, from, from, from, AVSEEK_FLAG_BYTE) < 0) {
         input_.reset();
         return false;
     }
-    std::vector<IndexEntry> packets = packets_;
-    packets.erase(std::find_if(packets.begin(), packets.end(),
-                               [from](const IndexEntry &e) { return e.pos >= from; }),
-                  packets.end());
-    // The packet read again goes onto the timeline where it already is: its flag has counted.
-    const Timeline before = timeline_;
+    appended.entries.clear();
+    appended.timeline = beforeLast_;
     const TsDiscontinuity discontinuity(path_, input_.get());
+    TimelineFeed feed(appended.timeline, discontinuity);
     PacketPtr pkt(av_packet_alloc());
     int rc = pkt ? 0 : AVERROR(ENOMEM);
     while (!abort_ && rc >= 0 && (rc = av_read_frame(input_.get(), pkt.get())) >= 0) {
-        if (pkt->stream_index == stream_ && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
-            packets.push_back(entryOf(*pkt, static_cast<int64_t>(packets.size()), timeline_,
-                                      pkt->pos == from ? nullptr : &discontinuity));
+        if (pkt->stream_index == stream_ && !(pkt->flags & AV_PKT_FLAG_DISCARD) &&
+            pkt->pos >= from) {
+            appended.entries.push_back(entryOf(*pkt, 0));
+            feed.add(*pkt);
         }
         av_packet_unref(pkt.get());
     }
-    std::vector<IndexEntry> entries = inTimeOrder(packets, timeline_);
     // A reading cut short would lose frames: it is done again next time.
-    if (rc != AVERROR_EOF || entries.size() < entries_.size()) {
-        timeline_ = before;
+    if (rc != AVERROR_EOF || appended.entries.empty() || appended.entries.front().pos != from) {
         return false;
     }
-    readTo_ = avio_tell(input_->pb);
-    packets_ = std::move(packets);
-    assign(std::move(entries));
+    appended.beforeLast = feed.finish();
+    appended.lastPos = appended.entries.back().pos;
+    appended.readTo = avio_tell(input_->pb);
     return true;
+}
+
+void FrameIndex::takeIn(Appended appended) {
+    const Timeline &now = appended.timeline;
+    auto byPts = [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; };
+    for (IndexEntry &e : appended.entries) {
+        e.seekTs = e.filePts;
+        e.pts = e.filePts + now.offsetAt(e.pos);
+    }
+    // Entries that may still move: the last segment's, when its offset changed, and those of
+    // packets that waited for a leap to persist. Otherwise only the new ones and what they
+    // come before.
+    const int last = timeline_.segments() - 1;
+    const bool moved =
+        timeline_.waiting() || (last >= 0 && now.offset(last) != timeline_.offset(last));
+    const auto minNew = std::min_element(appended.entries.begin(), appended.entries.end(), byPts);
+    size_t from =
+        moved
+            ? std::lower_bound(entries_.begin(), entries_.end(), timeline_.settledBefore(),
+                               [](const IndexEntry &e, int64_t v) { return e.pts < v; }) -
+                  entries_.begin()
+            : std::upper_bound(entries_.begin(), entries_.end(), *minNew, byPts) - entries_.begin();
+    // The packet read again, near the end, is replaced.
+    size_t again = entries_.size();
+    while (again > 0 && entries_[again - 1].pos != lastPos_) {
+        --again;
+    }
+    if (again > 0) {
+        from = std::min(from, again - 1);
+    }
+    countSteps(entries_, from, entries_.size(), stepCounts_, -1);
+    if (again > 0) {
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(again - 1));
+    }
+    for (size_t i = from; i < entries_.size(); ++i) {
+        entries_[i].pts = entries_[i].filePts + now.offsetAt(entries_[i].pos);
+    }
+    entries_.insert(entries_.end(), appended.entries.begin(), appended.entries.end());
+    std::stable_sort(entries_.begin() + static_cast<std::ptrdiff_t>(from), entries_.end(), byPts);
+    countSteps(entries_, from, entries_.size(), stepCounts_, 1);
+    frameTicks_ = medianOf(stepCounts_);
+    keys_.erase(std::lower_bound(keys_.begin(), keys_.end(), static_cast<int>(from)), keys_.end());
+    for (size_t i = from; i < entries_.size(); ++i) {
+        if (entries_[i].key) {
+            keys_.push_back(static_cast<int>(i));
+        }
+    }
+    timeline_ = std::move(appended.timeline);
+    beforeLast_ = std::move(appended.beforeLast);
+    lastPos_ = appended.lastPos;
+    readTo_ = appended.readTo;
+}
+
+bool FrameIndex::writtenWithin(int64_t ms) const {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, path_.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, 0);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME now;
+    if (!input_ || size <= 0 ||
+        MultiByteToWideChar(CP_UTF8, 0, path_.c_str(), -1, &wide[0], size) <= 0 ||
+        !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME &t) {
+        return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                    t.dwLowDateTime);
+    };
+    return ticks(now) - ticks(data.ftLastWriteTime) < ms * 10000; // in 100 ns
 }
 
 int64_t FrameIndex::ptsForPacket(int64_t pos) const {

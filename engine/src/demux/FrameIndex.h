@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -68,11 +69,22 @@ class FrameIndex {
     bool restamps() const { return timedByOrder() || joined(); }
 
     // A file still being written, timed by its packets and read straight through, can be
-    // followed: extend() takes in what was appended since the last reading, from the last
-    // packet read on (it may have been cut short then), and is true when it read the file
-    // again. The count never goes down. Only while nothing else reads the index.
+    // followed. readAppended() reads what was appended since the last reading, from the last
+    // packet read on (it may have been cut short then), touching nothing that queries read, so
+    // it runs without the port's file lock; interrupt() stops it. takeIn() then adds it in a
+    // moment: only the new entries, and those whose place may still change, are sorted. The
+    // count never goes down. Only on the thread that positions the decoder.
+    struct Appended {
+        std::vector<IndexEntry> entries; // in file order, the packet read again first
+        Timeline timeline, beforeLast;
+        int64_t lastPos = 0, readTo = 0;
+    };
     bool follows() const { return input_ != nullptr; }
-    bool extend();
+    bool readAppended(Appended &appended);
+    void takeIn(Appended appended);
+    void interrupt() { abort_ = true; }
+    // Whether the followed file was written to within the last `ms` milliseconds.
+    bool writtenWithin(int64_t ms) const;
     int segments() const { return timeline_.segments(); }
 
     // For tests and tools: builds synchronously from an already sorted packet list.
@@ -87,13 +99,16 @@ class FrameIndex {
     std::vector<std::pair<int64_t, int64_t>> packetPts_; // (byte position, pts), by position
     Timeline timeline_; // written by the builder, read only once ready_
     int64_t frameTicks_ = 0;
-    // Kept for following a growing file: its demuxer, the packets in file order, and how far
-    // the file was read.
+    // Kept for following a growing file: its demuxer, the last packet read (in file order),
+    // the timeline before that packet went onto it, how far the file was read, and how often
+    // each step from one entry's time to the next occurs (for frameTicks_).
     FormatContextPtr input_;
     std::string path_;
     int stream_ = -1;
-    std::vector<IndexEntry> packets_;
+    int64_t lastPos_ = 0;
+    Timeline beforeLast_;
     int64_t readTo_ = 0;
+    std::map<int64_t, int64_t> stepCounts_;
     std::atomic<bool> ready_{false};
     std::atomic<bool> abort_{false};
     std::mutex mutex_; // guards ready_ transitions for waitReady

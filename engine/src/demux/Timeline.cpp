@@ -200,6 +200,18 @@ int64_t Timeline::offsetAt(int64_t pos) const {
     return segments_[piece.segment].offset + piece.shift;
 }
 
+int64_t Timeline::settledBefore() const {
+    if (segments_.size() > 1) {
+        const Segment &before = segments_[segments_.size() - 2];
+        return before.lastPts == INT64_MIN ? INT64_MIN
+                                           : before.lastPts + before.offset + before.interval;
+    }
+    if (!pending_.empty() && segments_.back().lastPts != INT64_MIN) {
+        return segments_.back().lastPts + segments_.back().offset + 1;
+    }
+    return pending_.empty() ? INT64_MAX : INT64_MIN;
+}
+
 int64_t Timeline::map(int64_t ts, int64_t pos) const {
     auto after = std::upper_bound(pieces_.begin(), pieces_.end(), pos,
                                   [](int64_t p, const Piece &piece) { return p < piece.startPos; });

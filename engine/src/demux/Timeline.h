@@ -48,6 +48,12 @@ class Timeline {
     int segments() const { return static_cast<int>(segments_.size()); }
     // Whether any stamp moves: the file's stamps jump, or some packets are outliers.
     bool moves() const { return pieces_.size() > 1 || !pending_.empty(); }
+    int64_t offset(int segment) const { return segments_[segment].offset; }
+    // Whether packets wait for a leap to persist: their place is not yet final.
+    bool waiting() const { return !pending_.empty(); }
+    // The timeline time from which places may still change as packets are added: the last
+    // segment's (its offset settles with its first pictures), or the waiting packets'.
+    int64_t settledBefore() const;
     // What moves the stamps of the video packet at byte position `pos` onto the timeline.
     int64_t offsetAt(int64_t pos) const;
     // A stamp of any stream at byte position `pos`, already in the video's time base, on the

@@ -8,6 +8,8 @@ namespace {
 // Playback that is behind the clock still shows a late frame when it has shown none for this
 // long.
 constexpr auto kLongestBlank = std::chrono::milliseconds(100);
+// A writer that has written nothing for this long has finished.
+constexpr int64_t kWriterPauseMs = 2000;
 } // namespace
 
 // Make sure the next frame is decoded, wait for its time, show it. A frame the clock has passed
@@ -33,6 +35,9 @@ void PlaybackPacer::step(std::unique_lock<std::mutex> &lock) {
         p_.wake.wait_until(lock, due);
         return;
     }
+    if (holdsCutOff(lock)) {
+        return;
+    }
     if (tooLate(head.pending)) {
         head.skippedThrough = head.pending.number;
         head.pending = {};
@@ -42,6 +47,40 @@ void PlaybackPacer::step(std::unique_lock<std::mutex> &lock) {
     lock.unlock();
     host_.present(std::move(frame));
     lock.lock();
+}
+
+// The last packet of a file being written may have been cut short: its picture waits until
+// the writer appends more, when it is read again whole, or stops writing. Meanwhile the clock
+// stands, so that playback goes on from there at its pace.
+bool PlaybackPacer::holdsCutOff(std::unique_lock<std::mutex> &lock) {
+    Playhead &head = p_.playhead;
+    const auto now = std::chrono::steady_clock::now();
+    if (!p_.index.isReady() || !p_.index.follows() || head.pending.number < p_.index.count() - 1 ||
+        (holding_ && now - holdingSince_ >= std::chrono::milliseconds(kWriterPauseMs))) {
+        holding_ = false;
+        return false;
+    }
+    lock.unlock();
+    const bool writing = p_.index.writtenWithin(kWriterPauseMs);
+    if (writing) {
+        host_.followGrowth();
+    }
+    lock.lock();
+    if (!head.pending) { // the file grew: the picture is read again
+        holding_ = false;
+        p_.clock.rebase(head.ms);
+        return true;
+    }
+    if (!writing) {
+        holding_ = false;
+        return false;
+    }
+    if (!holding_) {
+        holding_ = true;
+        holdingSince_ = now;
+    }
+    p_.wake.wait_for(lock, std::chrono::milliseconds(50));
+    return true;
 }
 
 bool PlaybackPacer::tooLate(const DecodedFrame &frame) const {

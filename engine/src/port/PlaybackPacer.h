@@ -71,11 +71,14 @@ class PlaybackPacer {
     void step(std::unique_lock<std::mutex> &lock);
 
   private:
+    bool holdsCutOff(std::unique_lock<std::mutex> &lock);
     bool tooLate(const DecodedFrame &frame) const;
     DecodedFrame decodeToPlay(int number);
 
     Host &host_;
     Parts p_;
+    bool holding_ = false; // the last picture of a file being written, since holdingSince_
+    std::chrono::steady_clock::time_point holdingSince_;
 };
 
 } // namespace playctrl

@@ -174,6 +174,7 @@ void Port::close() {
     if (index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
     }
+    index_.interrupt(); // a reading of what a writer appended, which a caller may wait for
     auto api = enterApi();
     requireOpen();
     worker_.stop();
@@ -188,6 +189,7 @@ bool Port::release() {
     if (open_ && index_.isBuilderThread()) {
         throw EngineError{kOrderIncorrect};
     }
+    index_.interrupt();
     auto api = enterApi();
     if (open_) {
         worker_.stop();

@@ -70,11 +70,15 @@ void Port::followGrowth() {
     if (!index_.isReady() || !index_.follows()) {
         return;
     }
-    std::lock_guard<std::mutex> file(fileMutex_);
-    const int segments = index_.segments();
-    if (!index_.extend()) {
+    // Read without the file lock: queries go on meanwhile, and take it only while the new
+    // entries go in.
+    FrameIndex::Appended appended;
+    if (!index_.readAppended(appended)) {
         return;
     }
+    std::lock_guard<std::mutex> file(fileMutex_);
+    const int segments = index_.segments();
+    index_.takeIn(std::move(appended));
     // Pictures near the old end may have moved up: their numbers are not kept.
     cache_.clear();
     playhead_.pending = {};

@@ -2,7 +2,10 @@
 
 #include "port/Port.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -14,22 +17,32 @@ struct Slot {
     bool released = false;      // freed by the host, its port still closing
 };
 
-// One port's last code, kept apart for the last few threads that called on it: a thread
-// that reads the code right after its own failed call gets that call's code, even while
-// another thread's calls on the same port succeed meanwhile.
+// Which thread calls: a number never given to another thread of the process, unlike a thread
+// id, which Windows hands to a new thread once the old one has ended. Nothing is kept for a
+// thread that ends: its entries are the least recent and go first.
+uint64_t callingThread() {
+    static std::atomic<uint64_t> last{0};
+    thread_local const uint64_t self = ++last;
+    return self;
+}
+
+// One port's last code, kept apart for the threads that called on it most recently: a thread
+// that reads the code right after its own failed call gets that call's code, even while other
+// threads' calls on the same port succeed meanwhile.
 class LastError {
   public:
-    explicit LastError(unsigned long initial = kNoError) : latest_(initial) {}
+    explicit LastError(unsigned long initial = kNoError) : initial_(initial), latest_(initial) {}
 
     void setForCaller(unsigned long code) {
-        DWORD self = GetCurrentThreadId();
+        const uint64_t self = callingThread();
         std::lock_guard<std::mutex> lock(mutex_);
         Entry *entry = find(self);
         if (!entry) {
-            entry = &recent_[next_];
-            next_ = (next_ + 1) % recent_.size();
+            entry =
+                &*std::min_element(recent_.begin(), recent_.end(),
+                                   [](const Entry &a, const Entry &b) { return a.set < b.set; });
         }
-        *entry = Entry{self, code};
+        *entry = Entry{self, code, ++sets_};
         latest_ = code;
     }
 
@@ -40,19 +53,23 @@ class LastError {
         latest_ = code;
     }
 
+    // A port handed out or given back: no code of its last use remains.
+    void clear() { setForAll(initial_); }
+
     unsigned long get() {
         std::lock_guard<std::mutex> lock(mutex_);
-        const Entry *entry = find(GetCurrentThreadId());
+        const Entry *entry = find(callingThread());
         return entry ? entry->code : latest_;
     }
 
   private:
     struct Entry {
-        DWORD thread = 0; // 0 is no thread's id
+        uint64_t thread = 0; // 0 is no thread's number
         unsigned long code = kNoError;
+        uint64_t set = 0; // when, counted in calls on the port
     };
 
-    Entry *find(DWORD thread) {
+    Entry *find(uint64_t thread) {
         for (Entry &e : recent_) {
             if (e.thread == thread) {
                 return &e;
@@ -63,7 +80,8 @@ class LastError {
 
     std::mutex mutex_; // a leaf: nothing else is taken while it is held
     std::array<Entry, 8> recent_{};
-    size_t next_ = 0;
+    uint64_t sets_ = 0;
+    const unsigned long initial_;
     unsigned long latest_;
 };
 
@@ -93,6 +111,7 @@ LONG acquirePort() {
         if (!t.slots[port].port) {
             t.slots[port].port = std::make_shared<Port>(port);
             t.slots[port].released = false;
+            t.errors[port].clear();
             return port;
         }
     }
@@ -112,6 +131,7 @@ void releasePort(LONG port) {
         // From now on the port is gone for every caller, while it closes its file.
         slot.released = true;
         object = slot.port;
+        t.errors[port].clear();
     }
     try {
         if (object->release()) {
