@@ -2,7 +2,8 @@
 # Engine benchmarks: makes a 1080p H.264 clip, times the native ffmpeg decode of it, then runs
 # bench_engine under Wine, which reports every figure as a ratio from this same run; then
 # bench_playback, which measures playback against the clock in real time; then bench_following,
-# which follows an hour of recording appended in one-second pieces.
+# which follows an hour of recording appended in one-second pieces; then bench_sound, which
+# listens to the sound against the picture through the session's sound server.
 # Usage: bench/engine/run.sh [BUILD_DIR]   (default: build; must be built already)
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -71,3 +72,8 @@ if [ ! -s "$follow" ]; then
   rm -f "$media/follow-part.ts"
 fi
 "$build/wine-run.sh" "$build/bin/bench_following.exe" "Z:$follow" "Z:$media/follow-growing.ts" 2
+# Sound against picture, on the engine tests' clips to listen to (made there if missing).
+tests_media="$build/tests/engine/media"
+bash "$top/tests/engine/make-media.sh" "$tests_media" >/dev/null
+"$build/wine-run.sh" "$build/bin/bench_sound.exe" "Z:$tests_media/listen_aac.mp4" \
+  "Z:$tests_media/listen_aac.ts"

@@ -57,7 +57,12 @@ typedef struct FramePosition {
      that keeps up, no frame is skipped.
    - GetCurrentFrameNum, GetPlayedTime, GetPlayedTimeEx and GetPlayPos give the frame shown.
    - Play starts at once after OpenFile: the first frames play while the file is still being
-     indexed. Calls that need the index (totals, positioning, key frames) wait for it. */
+     indexed. Calls that need the index (totals, positioning, key frames) wait for it.
+   - While the sound is heard (normal speed), it is the clock: the picture follows the media
+     time the sound device reports as played. Play readies the sound at its first moment,
+     silent; PlaySound right after is heard from there. A seek, Pause, Stop, a step or a speed
+     other than normal silence it at once; back at normal speed it starts at the picture's
+     place. */
 typedef void(CALLBACK *DisplayCallBack)(LONG port, char *data, LONG size, LONG width, LONG height,
                                         LONG stamp, LONG type, LONG reserved);
 typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD_PTR user);

@@ -261,7 +261,7 @@ TEST(Formats, EveryListedFormatOpensAndShowsItsFirstAndLastFrames) {
     for (const char *clip :
          {"h264_aac.mp4", "hevc.mp4", "mjpeg_pcm.mov", "h264.mkv", "hevc_aac.mkv", "h264.ts",
           "mpeg4_mp3.avi", "mjpeg_alaw.avi", "mpeg4_packed.avi", "h264.264", "hevc.265",
-          "h264_aac.ps", "hevc_g711.mpg"}) {
+          "h264_aac.ps", "hevc_g711.mpg", "mpeg2.ps", "mpeg2.ts"}) {
         SCOPED_TRACE(clip);
         OpenClip c(clip);
         // Every clip holds 150 pictures; an encoder may drop a trailing B-frame or two.
@@ -287,7 +287,7 @@ TEST(Formats, EveryListedFormatOpensAndShowsItsFirstAndLastFrames) {
 TEST(Pictures, EveryAcceptedStreamShowsTheToolsOwnDecodeOfTheFrameAskedFor) {
     for (const char *clip :
          {"h264.mp4", "mpeg4_packed.avi", "h264.avi", "h264_opengop.264", "hevc_opengop.hevc",
-          "h264_aac.ps", "hevc_g711.mpg", "h264_mulaw.ps"}) {
+          "h264_aac.ps", "hevc_g711.mpg", "h264_mulaw.ps", "mpeg2.ps", "mpeg2.ts"}) {
         SCOPED_TRACE(clip);
         const Reference ref = readReference(clip);
         ASSERT_GE(ref.keys.size(), 2u);

@@ -55,6 +55,91 @@ if [ ! -s h264_mulaw.ps ]; then
 fi
 rm -f ps-video.ts ps-audio.aac ps-audio.alaw ps-audio.ulaw
 
+# MPEG-2 video as broadcast and DVD-era recorders write it, in a transport and a program stream
+# (the latter with G.711 sound, a picture a packet and times on key frames only: its order comes
+# from the pictures themselves).
+[ -s mpeg2.ts ] || ff "${video[@]}" -c:v mpeg2video -g 25 -bf 2 -q:v 4 "${out[@]}" mpeg2.ts
+if [ ! -s mpeg2.ps ]; then
+  ff -f lavfi -i sine=frequency=440:sample_rate=8000 -t 6 -c:a pcm_alaw -f alaw ps-audio.alaw
+  python3 "$here/make-ps.py" mpeg2.ts alaw ps-audio.alaw mpeg2.ps keytimes
+  rm -f ps-audio.alaw
+fi
+
+# Clips to listen to (SoundTest.cpp): second k sounds 300 + 100·k Hz, at half the full range,
+# both streams as long as each other (a frame limit would cut the sound's tail).
+tones() { # SECONDS RATE
+  echo "aevalsrc=0.5*sin(2*PI*(300+100*floor(t))*t):s=$2:d=$1"
+}
+listened() { # NAME SECONDS RATE CODEC...
+  [ -s "$1" ] || ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=$2" \
+    -f lavfi -i "$(tones "$2" "$3")" "${x264[@]}" -pix_fmt yuv420p "${@:4}" "$1"
+}
+listened listen_aac.mp4 10 48000 -c:a aac -b:a 128k
+[ -s listen_aac.ts ] || ff -i listen_aac.mp4 -c copy listen_aac.ts
+# The same tones across a forward and a backward jump of the stamps (seconds 0-4 and 5-9
+# recorded apart), and with sound from second 2 to 7 only, in its place.
+listenedPart() { # NAME FIRST_SECOND STAMP_OFFSET
+  ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=5" \
+    -f lavfi -i "aevalsrc=0.5*sin(2*PI*(300+100*floor(t+$2))*t):s=48000:d=5" "${x264[@]}" \
+    -pix_fmt yuv420p -c:a aac -b:a 128k -f mpegts -output_ts_offset "$3" "$1"
+}
+if [ ! -s listen_join_back.ts ]; then
+  listenedPart join-a.ts 0 100
+  listenedPart join-b.ts 5 1900
+  cat join-a.ts join-b.ts >listen_join_forward.ts
+  listenedPart join-a.ts 0 3100
+  listenedPart join-b.ts 5 100
+  cat join-a.ts join-b.ts >listen_join_back.ts
+  rm -f join-a.ts join-b.ts
+fi
+listened listen_late.mp4 10 48000 -filter_complex "[1:a]atrim=2:7,asetpts=PTS-STARTPTS+2/TB[a]" \
+  -map 0:v -map "[a]" -c:a aac -b:a 128k
+# Four seconds of each sound codec in each container recorders write it in. The ffmpeg tool
+# writes AAC-LATM into transport streams only, and G.726 into Matroska big-endian only.
+heard() { # NAME RATE CODEC...
+  listened "$1" 4 "${@:2}"
+}
+for ext in ts mp4 mkv; do
+  heard "heard_aac.$ext" 48000 -c:a aac
+  heard "heard_mp2.$ext" 48000 -c:a mp2
+  heard "heard_mp3.$ext" 48000 -c:a libmp3lame
+  heard "heard_ac3.$ext" 48000 -c:a ac3
+done
+heard heard_latm.ts 48000 -c:a aac -mpegts_flags latm
+for law in alaw mulaw; do
+  heard "heard_$law.avi" 8000 -c:a "pcm_$law"
+  heard "heard_$law.mov" 8000 -c:a "pcm_$law"
+  if [ ! -s "heard_$law.ps" ]; then
+    ff -f lavfi -i testsrc=size=320x240:rate=25:duration=4 "${x264[@]}" -pix_fmt yuv420p \
+      -f mpegts ps-video.ts
+    ff -f lavfi -i "$(tones 4 8000)" -c:a "pcm_$law" -f "$law" ps-audio.g711
+    python3 "$here/make-ps.py" ps-video.ts "$law" ps-audio.g711 "heard_$law.ps"
+    rm -f ps-video.ts ps-audio.g711
+  fi
+done
+# The tool's AVI muxer writes G.726 as chunks of 0.256 s with a block of one byte, which
+# libavformat then times by the byte (262 s a second); recorders write it at a constant 4000
+# bytes a second, as this header says once patched.
+if [ ! -s heard_g726.avi ]; then
+  heard heard_g726-vbr.avi 8000 -c:a g726 -b:a 32k
+  python3 - heard_g726-vbr.avi heard_g726.avi <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], "rb").read())
+strh = d.find(b"auds")
+movi = range(d.find(b"movi"), d.find(b"idx1"))
+audio = sum(struct.unpack("<I", d[i + 4:i + 8])[0] for i in movi if d[i:i + 4] == b"01wb")
+struct.pack_into("<II", d, strh + 20, 1, 4000)  # scale, rate: a unit per byte
+struct.pack_into("<I", d, strh + 32, audio)  # length, in units
+struct.pack_into("<I", d, strh + 44, 1)  # sample size
+open(sys.argv[2], "wb").write(d)
+PY
+  rm heard_g726-vbr.avi
+fi
+heard heard_g726.mkv 8000 -c:a g726 -b:a 32k
+heard heard_pcm.avi 48000 -c:a pcm_s16le
+# Sound that the engine's FFmpeg build does not decode.
+heard heard_opus.mkv 48000 -c:a libopus
+
 # The ffmpeg tool's own decode of the frames the picture tests position to, as raw yuv420p:
 # refs/CLIP.txt holds the frame count, the key frames and the frames extracted.
 reference() {
@@ -79,7 +164,7 @@ reference() {
   mv "refs/$clip.txt.tmp" "refs/$clip.txt"
 }
 for clip in h264.mp4 mpeg4_packed.avi h264.avi h264_opengop.264 hevc_opengop.hevc h264_aac.ps \
-  hevc_g711.mpg h264_mulaw.ps; do
+  hevc_g711.mpg h264_mulaw.ps mpeg2.ps mpeg2.ts; do
   reference "$clip"
 done
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes an MPEG program stream as DVRs and NVRs record it: a pack per video frame, the system
-header and the stream map before every key frame, H.264 or HEVC video and G.711 or AAC sound.
+header and the stream map before every key frame, H.264, HEVC or MPEG-2 video and G.711 or AAC
+sound.
 The ffmpeg tool's own program stream muxer takes neither G.711 nor AAC.
 
 Usage: make-ps.py VIDEO.ts {alaw|mulaw|adts} AUDIO OUT [keytimes]
@@ -11,7 +12,9 @@ Usage: make-ps.py VIDEO.ts {alaw|mulaw|adts} AUDIO OUT [keytimes]
 import struct
 import sys
 
-VIDEO_TYPES = {0x1B: 0x1B, 0x24: 0x24}  # H.264, HEVC stream types as in the transport stream
+VIDEO_TYPES = {0x1B: 0x1B, 0x24: 0x24, 0x02: 0x02}  # H.264, HEVC, MPEG-2 as in the transport stream
+# What starts a key frame's packet: H.264's and HEVC's parameter sets, MPEG-2's sequence header.
+KEY_STARTS = (b"\x00\x00\x01\x67", b"\x00\x00\x01\x40", b"\x00\x00\x01\xb3")
 AUDIO_TYPES = {"alaw": 0x90, "mulaw": 0x91, "adts": 0x0F}
 
 
@@ -124,7 +127,7 @@ def main():
     sound = audio_frames(kind, audio, start)
     with open(out, "wb") as f:
         for pts, dts, payload in frames:
-            key = payload.find(b"\x00\x00\x01\x67") >= 0 or payload.find(b"\x00\x00\x01\x40") >= 0
+            key = any(payload.find(start) >= 0 for start in KEY_STARTS)
             f.write(pack_header(max(0, dts - 3600)))
             if key:
                 f.write(system_header() + stream_map(vtype, AUDIO_TYPES[kind]))

@@ -1,49 +1,68 @@
 #include "audio/AudioOut.h"
 
 #include "base/Errors.h"
-#include "base/FfmpegPtr.h"
-#include "demux/MediaInput.h"
 
-#include <mmsystem.h>
-
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <thread>
 #include <vector>
-
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-}
 
 namespace playctrl {
 
 namespace {
-constexpr int kBuffers = 8;
-constexpr int kAheadMs = 120;   // how far ahead of the clock sound is queued
-constexpr int kBehindMs = 300;  // later than this, sound is dropped
-constexpr int kResyncMs = 1000; // farther than this, the track is sought again
-constexpr int kIdleMs = 500;    // the clock stands still this long: the thread ends
+constexpr int kBuffers = 64;
+constexpr int64_t kAheadMs = 300;    // queued beyond what is heard
+constexpr int64_t kStartMs = 100;    // queued before a cue is heard
+constexpr int64_t kLowMs = 80;       // less than this queued and no sound to hand: silence
+constexpr int64_t kSilenceMs = 20;   // silence is written in pieces this long
+constexpr int64_t kToleranceMs = 10; // a piece this near its place is written as it comes
+constexpr int64_t kFreshMs = 150;    // a primed cue this young is heard from its start
+constexpr int64_t kPollMs = 5;
+constexpr auto kIdleOn = std::chrono::seconds(5);     // halted this long, the thread ends
+constexpr auto kIdlePrimed = std::chrono::seconds(2); // primed and never switched on
+constexpr auto kAwait = std::chrono::seconds(2);      // the picture waits for a cue this long
+constexpr int64_t kMaxPiece = 8192;                   // samples in one wave buffer
 
-void sleepMs(int ms) {
+void sleepMs(int64_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 } // namespace
 
-void AudioOut::start(LONG port, const std::string &utf8Path, WORD volume,
-                     std::function<int64_t()> clockMs, std::function<bool()> running) {
+struct AudioOut::Output {
+    struct WaveBuffer {
+        WAVEHDR header = {};
+        std::vector<int16_t> data;
+        bool prepared = false;
+    };
+    std::vector<WaveBuffer> buffers = std::vector<WaveBuffer>(kBuffers);
+    SoundTrack::Piece piece;
+    bool havePiece = false;
+    int64_t next = 0;    // media time of the next sample written, in samples
+    int64_t written = 0; // samples written since the cue
+    int64_t cueMs = 0;
+    bool hearing = false; // the device plays this cue
+    std::chrono::steady_clock::time_point idleSince = std::chrono::steady_clock::now();
+};
+
+namespace {
+// A device opened in this process: the sound system works, and is not asked again (that would
+// wait for a sound thread opening its device just now).
+std::atomic<bool> deviceOpened{false};
+} // namespace
+
+bool AudioOut::start(WORD volume) {
+    const auto asked = std::chrono::steady_clock::now();
     volume_ = volume;
-    std::lock_guard<std::mutex> lock(control_);
-    if (on_ && thread_.running() && !failed_) {
-        return;
+    if (!deviceOpened) {
+        probeDevice();
     }
-    quit_ = true;
-    thread_.join();
-    on_ = false;
+    return switchOn(asked);
+}
+
+// Probe a device now so that a missing one fails the call rather than the thread.
+void AudioOut::probeDevice() {
     if (waveOutGetNumDevs() == 0) {
         throw EngineError{kCreateSoundDevice};
     }
-    // Probe a device now so that a missing one fails the call rather than the thread.
     WAVEFORMATEX probe = {};
     probe.wFormatTag = WAVE_FORMAT_PCM;
     probe.nChannels = 2;
@@ -54,38 +73,32 @@ void AudioOut::start(LONG port, const std::string &utf8Path, WORD volume,
     if (waveOutOpen(nullptr, WAVE_MAPPER, &probe, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
         throw EngineError{kCreateSoundDevice};
     }
-    port_ = port;
-    path_ = utf8Path;
-    clockMs_ = std::move(clockMs);
-    running_ = std::move(running);
-    launch();
+}
+
+bool AudioOut::switchOn(std::chrono::steady_clock::time_point asked) {
+    std::lock_guard<std::mutex> control(control_);
+    std::lock_guard<std::mutex> lock(state_);
+    const bool wasOn = on_;
     on_ = true;
-}
-
-void AudioOut::launch() {
-    quit_ = false;
-    failed_ = false;
-    idle_ = false;
-    thread_.start(port_, [this, path = path_] { run(path); });
-}
-
-void AudioOut::resume() {
-    std::lock_guard<std::mutex> lock(control_);
-    if (!on_ || !idle_) {
-        return;
+    if (!playing_) {
+        return false; // the next cue starts it
     }
-    thread_.join();
-    try {
-        launch();
-    } catch (...) {
-        on_ = false; // out of threads: the port plays on without sound
+    if (threadEnded_) {
+        return true;
     }
+    // A thread that primed just now is heard from its cue on; one primed a while ago is cued
+    // afresh.
+    return !wasOn && asked - cuedAt_ > std::chrono::milliseconds(kFreshMs);
 }
 
 void AudioOut::stop() {
-    std::lock_guard<std::mutex> lock(control_);
-    on_ = false;
-    quit_ = true;
+    std::lock_guard<std::mutex> control(control_);
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        on_ = false;
+        quit_ = true;
+    }
+    abort_ = true;
     thread_.join();
 }
 
@@ -97,94 +110,170 @@ void AudioOut::setVolume(WORD volume) {
     }
 }
 
-struct AudioOut::WaveBuffer {
-    WAVEHDR header = {};
-    std::vector<char> data;
-    bool prepared = false;
-};
-
-// The audio track and its decoder, converting to 16-bit stereo at the track's own rate.
-struct AudioOut::Track {
-    FormatContextPtr fmt;
-    int stream = -1;
-    AVStream *st = nullptr;
-    CodecContextPtr dec;
-    SwrContextPtr swr;
-    int rate = 0;
-    int64_t first = 0; // the track's first time stamp
-};
-
-// The buffers handed to waveOut and where the sound thread stands.
-struct AudioOut::Output {
-    std::vector<WaveBuffer> buffers = std::vector<WaveBuffer>(kBuffers);
-    PacketPtr pkt{av_packet_alloc()};
-    FramePtr frame{av_frame_alloc()};
-    bool resync = true;
-    bool justSought = false;
-    bool outputIdle = true;
-    int standingMs = 0;
-    int64_t now = 0; // the clock when the frame was taken
-};
-
-void AudioOut::run(std::string path) {
+void AudioOut::cue(LONG port, const std::string &utf8Path, int64_t ms, int64_t pos,
+                   std::shared_ptr<const SoundPlacement> placement, bool prime) {
+    std::lock_guard<std::mutex> control(control_);
+    bool launch;
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        cue_ = {cue_.gen + 1, ms, pos, std::move(placement)};
+        gen_ = cue_.gen;
+        playing_ = true;
+        cuedAt_ = std::chrono::steady_clock::now();
+        primed_ = prime;
+        launch = threadEnded_ && (on_ || prime) && silentPath_ != utf8Path;
+        quit_ = quit_ && !launch;
+    }
+    silence();
+    if (!launch) {
+        return;
+    }
+    thread_.join();
+    abort_ = false;
+    std::lock_guard<std::mutex> lock(state_);
+    threadEnded_ = false;
     try {
-        Track track;
-        if (!openTrack(path, track) || !openDevice(track.rate)) {
-            return;
-        }
-        track.first = track.st->start_time != AV_NOPTS_VALUE ? track.st->start_time : 0;
-        Output out;
-        while (!quit_) {
-            if (!running_()) {
-                if (standStill(out)) {
-                    idle_ = true;
-                    break;
-                }
-                continue;
-            }
-            out.standingMs = 0;
-            if (decodeNext(track, out) && dueNow(track, out)) {
-                queue(track, out);
-            }
-        }
-        closeDevice(out);
+        thread_.start(port, [this, utf8Path] { run(utf8Path); });
     } catch (...) {
-        failed_ = true;
+        threadEnded_ = true; // out of threads: the port plays on without sound
     }
 }
 
-bool AudioOut::openTrack(const std::string &path, Track &track) {
-    track.fmt = openSoundInput(path, &quit_, &track.stream);
-    if (track.stream < 0) {
+void AudioOut::place(std::shared_ptr<const SoundPlacement> placement) {
+    std::lock_guard<std::mutex> lock(state_);
+    cue_.placement = std::move(placement);
+    placed_ = true;
+}
+
+void AudioOut::halt(bool drain) {
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        playing_ = false;
+        if (!drain) {
+            cue_.gen += 1;
+            gen_ = cue_.gen;
+        }
+    }
+    if (drain) {
+        std::lock_guard<std::mutex> lock(waveMutex_);
+        heardGen_ = 0;
+    } else {
+        silence();
+    }
+}
+
+void AudioOut::silence() {
+    std::lock_guard<std::mutex> lock(waveMutex_);
+    heardGen_ = 0;
+    if (wave_) {
+        waveOutReset(wave_);
+        waveOutPause(wave_);
+    }
+}
+
+bool AudioOut::awaited() {
+    std::lock_guard<std::mutex> lock(state_);
+    const auto age = std::chrono::steady_clock::now() - cuedAt_;
+    if (!playing_ || threadEnded_ || age > kAwait ||
+        !(on_ || (primed_ && age < std::chrono::milliseconds(kFreshMs)))) {
         return false;
     }
-    AVFormatContext *fmt = track.fmt.get();
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        fmt->streams[i]->discard =
-            static_cast<int>(i) == track.stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    }
-    track.st = fmt->streams[track.stream];
-    const AVCodec *codec = avcodec_find_decoder(track.st->codecpar->codec_id);
-    if (!codec) {
+    std::lock_guard<std::mutex> wave(waveMutex_);
+    return heardGen_ != gen_;
+}
+
+void AudioOut::warmUp() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        try {
+            ModuleThread thread;
+            thread.start(-1, [] { waveOutGetNumDevs(); });
+            thread.detach();
+        } catch (...) {
+        }
+    });
+}
+
+bool AudioOut::heardMs(int64_t *ms) {
+    std::lock_guard<std::mutex> lock(waveMutex_);
+    if (!wave_ || heardGen_ == 0 || heardGen_ != gen_) {
         return false;
     }
-    track.dec.reset(avcodec_alloc_context3(codec));
-    AVCodecContext *dec = track.dec.get();
-    if (!dec || avcodec_parameters_to_context(dec, track.st->codecpar) < 0 ||
-        avcodec_open2(dec, codec, nullptr) < 0) {
-        return false;
+    const int64_t played = playedLocked();
+    if (played <= 0) {
+        return false; // the device has not started yet
     }
-    track.rate = dec->sample_rate > 0 ? dec->sample_rate : 44100;
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    SwrContext *rawSwr = nullptr;
-    if (swr_alloc_set_opts2(&rawSwr, &stereo, AV_SAMPLE_FMT_S16, track.rate, &dec->ch_layout,
-                            dec->sample_fmt, track.rate, 0, nullptr) < 0 ||
-        swr_init(rawSwr) < 0) {
-        swr_free(&rawSwr);
-        return false;
-    }
-    track.swr.reset(rawSwr);
+    *ms = heardFromMs_ + played * 1000 / rate_;
     return true;
+}
+
+int64_t AudioOut::playedLocked() const {
+    if (heardGen_ == 0) {
+        return 0;
+    }
+    MMTIME time = {};
+    time.wType = TIME_BYTES;
+    if (waveOutGetPosition(wave_, &time, sizeof time) != MMSYSERR_NOERROR ||
+        time.wType != TIME_BYTES) {
+        return 0;
+    }
+    // Unsigned: the count wraps after 4 GB.
+    return static_cast<int64_t>(static_cast<DWORD>(time.u.cb - heardBase_) / 4);
+}
+
+void AudioOut::run(std::string path) {
+    Output out;
+    try {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        SoundTrack track;
+        if (!track.open(path, &abort_) || !openDevice(track.rate())) {
+            std::lock_guard<std::mutex> lock(state_);
+            silentPath_ = path; // no sound, or no device for it
+            threadEnded_ = true;
+            return;
+        }
+        {
+            uint64_t gen = 0;
+            Cue cue;
+            bool playing = false, on = false;
+            while (!takeWork(track, cue, playing, on, out)) {
+                if (cue.gen != gen) {
+                    gen = cue.gen;
+                    restartAt(track, out, cue);
+                }
+                if (playing) {
+                    fill(track, out, gen);
+                    if (on) {
+                        startHearing(out, gen);
+                    }
+                }
+                sleepMs(kPollMs);
+            }
+        }
+    } catch (...) {
+    }
+    closeDevice(out);
+    std::lock_guard<std::mutex> lock(state_);
+    threadEnded_ = true;
+}
+
+bool AudioOut::takeWork(SoundTrack &track, Cue &cue, bool &playing, bool &on, Output &out) {
+    std::lock_guard<std::mutex> lock(state_);
+    const auto now = std::chrono::steady_clock::now();
+    if (playing_ && on_) {
+        out.idleSince = now;
+    }
+    if (quit_ || now - out.idleSince > (on_ ? kIdleOn : kIdlePrimed)) {
+        return true;
+    }
+    cue = cue_;
+    if (placed_) {
+        placed_ = false;
+        track.place(cue_.placement);
+    }
+    playing = playing_;
+    on = on_;
+    return false;
 }
 
 bool AudioOut::openDevice(int rate) {
@@ -198,133 +287,137 @@ bool AudioOut::openDevice(int rate) {
     std::lock_guard<std::mutex> lock(waveMutex_);
     if (waveOutOpen(&wave_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
         wave_ = nullptr;
-        failed_ = true;
         return false;
     }
+    deviceOpened = true;
+    waveOutPause(wave_); // silent until a cue is heard
     waveOutSetVolume(wave_, MAKELONG(volume_.load(), volume_.load()));
+    rate_ = rate;
     return true;
 }
 
-// The clock stands still: sound stops, and the thread ends once it has stood long enough.
-bool AudioOut::standStill(Output &out) {
-    if (!out.outputIdle) {
-        std::lock_guard<std::mutex> lock(waveMutex_);
-        waveOutReset(wave_);
-        out.outputIdle = true;
+void AudioOut::restartAt(SoundTrack &track, Output &out, const Cue &cue) {
+    silence();
+    if (cue.placement) {
+        track.place(cue.placement);
     }
-    out.resync = true;
-    if (out.standingMs >= kIdleMs) {
-        return true;
-    }
-    sleepMs(20);
-    out.standingMs += 20;
-    return false;
+    track.seek(cue.ms, cue.pos);
+    out.havePiece = false;
+    out.next = cue.ms * rate_ / 1000;
+    out.written = 0;
+    out.cueMs = cue.ms;
+    out.hearing = false;
 }
 
-// Takes the next decoded frame into out.frame, seeking to the clock first when asked to.
-bool AudioOut::decodeNext(Track &track, Output &out) {
-    out.now = clockMs_();
-    if (out.resync) {
-        int64_t ts = track.first + av_rescale_q(out.now, AVRational{1, 1000}, track.st->time_base);
-        av_seek_frame(track.fmt.get(), track.stream, ts, AVSEEK_FLAG_BACKWARD);
-        avcodec_flush_buffers(track.dec.get());
-        out.resync = false;
-        out.justSought = true;
-    }
-    int rc = avcodec_receive_frame(track.dec.get(), out.frame.get());
-    if (rc == AVERROR(EAGAIN)) {
-        if (av_read_frame(track.fmt.get(), out.pkt.get()) < 0) {
-            sleepMs(20); // end of the track: wait for a seek or the end
-            return false;
-        }
-        if (out.pkt->stream_index == track.stream) {
-            avcodec_send_packet(track.dec.get(), out.pkt.get());
-        }
-        av_packet_unref(out.pkt.get());
-        return false;
-    }
-    if (rc < 0) {
-        sleepMs(20);
-        return false;
-    }
-    return true;
-}
-
-// Whether out.frame is to be queued, once it is near enough the clock.
-bool AudioOut::dueNow(const Track &track, Output &out) {
-    const int64_t now = out.now;
-    int64_t pts = out.frame->best_effort_timestamp;
-    int64_t startOfFrame =
-        pts == AV_NOPTS_VALUE
-            ? now
-            : av_rescale_q(pts - track.first, track.st->time_base, AVRational{1, 1000});
-    int64_t lengthMs = out.frame->nb_samples * 1000LL / track.rate;
-    // A jump of the clock (a seek) re-seeks the track instead of decoding across it;
-    // until sound is queued again after a seek, it is caught up or waited for.
-    bool jumped = !out.justSought &&
-                  (startOfFrame > now + kResyncMs || startOfFrame + lengthMs < now - kResyncMs);
-    if (jumped) {
-        out.resync = true;
-        return false;
-    }
-    if (startOfFrame + lengthMs < now - kBehindMs) {
-        return false; // late: skip forward to the clock
-    }
-    while (!quit_ && running_() && startOfFrame > clockMs_() + kAheadMs) {
-        sleepMs(10);
-    }
-    return true;
-}
-
-AudioOut::WaveBuffer *AudioOut::freeBuffer(Output &out) {
+// Queues sound up to kAheadMs beyond what is heard, each piece at its place on the timeline:
+// silence where there is no sound, and sound that comes too early is left out, never moved.
+void AudioOut::fill(SoundTrack &track, Output &out, uint64_t gen) {
+    const int64_t tolerance = rate_ * kToleranceMs / 1000;
     for (;;) {
-        for (auto &b : out.buffers) {
-            if (!b.prepared || (b.header.dwFlags & WHDR_DONE)) {
-                return &b;
+        int64_t queued;
+        {
+            std::lock_guard<std::mutex> lock(waveMutex_);
+            queued = out.written - (out.hearing ? playedLocked() : 0);
+        }
+        if (gen_ != gen || queued >= rate_ * kAheadMs / 1000) {
+            return;
+        }
+        if (!out.havePiece) {
+            if (!track.next(out.piece)) {
+                // Nothing more now (the track ended or the file is still being written):
+                // silence keeps the clock going.
+                if (queued < rate_ * kLowMs / 1000) {
+                    write(out, nullptr, rate_ * kSilenceMs / 1000, gen);
+                }
+                return;
+            }
+            out.havePiece = true;
+        }
+        SoundTrack::Piece &p = out.piece;
+        const int64_t count = static_cast<int64_t>(p.samples.size() / 2);
+        const int64_t gap = p.timed ? p.at - out.next : 0;
+        if (gap > tolerance) {
+            write(out, nullptr, std::min(gap, rate_ * kSilenceMs / 1000), gen);
+            continue;
+        }
+        const int64_t skip = gap < -tolerance ? -gap : 0;
+        out.havePiece = false;
+        if (skip < count) {
+            write(out, p.samples.data() + skip * 2, count - skip, gen);
+        }
+    }
+}
+
+void AudioOut::write(Output &out, const int16_t *samples, int64_t count, uint64_t gen) {
+    while (count > 0) {
+        Output::WaveBuffer *buffer = nullptr;
+        while (!buffer) {
+            for (auto &b : out.buffers) {
+                if (!b.prepared || (b.header.dwFlags & WHDR_DONE)) {
+                    buffer = &b;
+                    break;
+                }
+            }
+            if (gen_ != gen || abort_) {
+                return;
+            }
+            if (!buffer) {
+                sleepMs(kPollMs);
             }
         }
-        if (quit_ || !running_()) {
-            return nullptr;
+        const int64_t n = std::min(count, kMaxPiece);
+        std::lock_guard<std::mutex> lock(waveMutex_);
+        if (gen_ != gen) {
+            return;
         }
-        sleepMs(5);
+        if (buffer->prepared) {
+            waveOutUnprepareHeader(wave_, &buffer->header, sizeof(WAVEHDR));
+            buffer->prepared = false;
+        }
+        if (samples) {
+            buffer->data.assign(samples, samples + n * 2);
+            samples += n * 2;
+        } else {
+            buffer->data.assign(static_cast<size_t>(n) * 2, 0);
+        }
+        buffer->header = {};
+        buffer->header.lpData = reinterpret_cast<char *>(buffer->data.data());
+        buffer->header.dwBufferLength = static_cast<DWORD>(n * 4);
+        waveOutPrepareHeader(wave_, &buffer->header, sizeof(WAVEHDR));
+        buffer->prepared = true;
+        waveOutWrite(wave_, &buffer->header, sizeof(WAVEHDR));
+        out.written += n;
+        out.next += n;
+        count -= n;
     }
 }
 
-void AudioOut::queue(Track &track, Output &out) {
-    WaveBuffer *buffer = freeBuffer(out);
-    if (!buffer) {
-        return;
-    }
-    AVFrame *frame = out.frame.get();
-    int outSamples = swr_get_out_samples(track.swr.get(), frame->nb_samples);
-    if (outSamples <= 0) {
+// Once enough is queued, the cue is heard: the device runs from here, and its position counts
+// from here.
+void AudioOut::startHearing(Output &out, uint64_t gen) {
+    if (out.hearing || out.written < rate_ * kStartMs / 1000) {
         return;
     }
     std::lock_guard<std::mutex> lock(waveMutex_);
-    if (buffer->prepared) {
-        waveOutUnprepareHeader(wave_, &buffer->header, sizeof(WAVEHDR));
-    }
-    buffer->data.resize(static_cast<size_t>(outSamples) * 4);
-    uint8_t *data = reinterpret_cast<uint8_t *>(buffer->data.data());
-    int got = swr_convert(track.swr.get(), &data, outSamples,
-                          const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
-    av_frame_unref(frame);
-    if (got <= 0) {
-        buffer->prepared = false;
+    if (gen_ != gen) {
         return;
     }
-    buffer->header = {};
-    buffer->header.lpData = buffer->data.data();
-    buffer->header.dwBufferLength = static_cast<DWORD>(got) * 4;
-    waveOutPrepareHeader(wave_, &buffer->header, sizeof(WAVEHDR));
-    buffer->prepared = true;
-    waveOutWrite(wave_, &buffer->header, sizeof(WAVEHDR));
-    out.justSought = false;
-    out.outputIdle = false;
+    MMTIME time = {};
+    time.wType = TIME_BYTES;
+    waveOutGetPosition(wave_, &time, sizeof time);
+    heardBase_ = time.u.cb;
+    heardFromMs_ = out.cueMs;
+    heardGen_ = gen;
+    out.hearing = true;
+    waveOutRestart(wave_);
 }
 
 void AudioOut::closeDevice(Output &out) {
     std::lock_guard<std::mutex> lock(waveMutex_);
+    heardGen_ = 0;
+    if (!wave_) {
+        return;
+    }
     waveOutReset(wave_);
     for (auto &b : out.buffers) {
         if (b.prepared) {

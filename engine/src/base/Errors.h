@@ -9,6 +9,7 @@ enum Error : unsigned long {
     kParameterInvalid = 1,
     kOrderIncorrect = 2,
     kDecodeVideo = 4,
+    kDecodeAudio = 5,
     kAllocMemory = 6,
     kOpenFile = 7,
     kCreateThread = 8,

@@ -112,11 +112,21 @@ struct DisplayOrder::Mpeg4State {
     }
 };
 
+namespace {
+bool isMpegVideo(AVCodecID codec) {
+    return codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO;
+}
+} // namespace
+
 bool DisplayOrder::supports(AVCodecID codec) {
-    return codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_MPEG4;
+    return codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_MPEG4 ||
+           isMpegVideo(codec);
 }
 
 DisplayOrder::DisplayOrder(const AVCodecParameters *par) : codec_(par->codec_id) {
+    if (isMpegVideo(codec_)) {
+        return; // the picture header says all
+    }
     if (codec_ == AV_CODEC_ID_MPEG4) {
         mpeg4_ = std::make_unique<Mpeg4State>();
         if (par->extradata) {
@@ -147,7 +157,9 @@ DisplayOrder::~DisplayOrder() {
 
 void DisplayOrder::add(const AVPacket *pkt) {
     int packet = packets_++;
-    if (mpeg4_) {
+    if (isMpegVideo(codec_)) {
+        addMpegVideo(pkt, packet);
+    } else if (mpeg4_) {
         addMpeg4(pkt, packet);
     } else {
         addAvc(pkt, packet);
@@ -183,13 +195,24 @@ void DisplayOrder::addMpeg4(const AVPacket *pkt, int packet) {
     coded_.push_back({packet, 0, type == kVopI, type != kVopB});
 }
 
+// MPEG-1 and MPEG-2 video, one picture a packet (the parser frames them): its type follows the
+// ten bits of its temporal reference.
+void DisplayOrder::addMpegVideo(const AVPacket *pkt, int packet) {
+    forEachStartCode(pkt->data, pkt->size, [&](uint8_t code, const uint8_t *p, size_t size) {
+        if (code == 0x00 && size >= 2) {
+            const int type = (p[1] >> 3) & 7; // 1 I, 2 P, 3 B
+            coded_.push_back({packet, 0, type == 1, type != 3});
+        }
+    });
+}
+
 std::vector<DisplayOrder::Picture> DisplayOrder::finish() {
     std::vector<Picture> out;
     out.reserve(coded_.size());
     auto emit = [&](const Coded &c) {
         out.push_back({c.packet, static_cast<int>(out.size()), c.key});
     };
-    if (mpeg4_) {
+    if (mpeg4_ || isMpegVideo(codec_)) {
         // B-frames are shown as decoded; every other picture once the next one is decoded.
         const Coded *held = nullptr;
         for (const Coded &c : coded_) {

@@ -1,7 +1,7 @@
 // The display order of a video stream whose container gives no presentation time for every
 // picture (bare H.264 and HEVC, AVI with B-frames), worked out from the bitstream alone: the
-// pictures' order counts for H.264 and HEVC, and the picture types for MPEG-4 Part 2, where a
-// packet may also carry two pictures ("packed" B-frames) or none.
+// pictures' order counts for H.264 and HEVC, and the picture types for MPEG-1/2 video and for
+// MPEG-4 Part 2, where a packet may also carry two pictures ("packed" B-frames) or none.
 #ifndef KESTRAVA_PLAYCTRL_DISPLAYORDER_H
 #define KESTRAVA_PLAYCTRL_DISPLAYORDER_H
 
@@ -46,6 +46,7 @@ class DisplayOrder {
     };
     void addAvc(const AVPacket *pkt, int packet);
     void addMpeg4(const AVPacket *pkt, int packet);
+    void addMpegVideo(const AVPacket *pkt, int packet);
 
     AVCodecID codec_;
     AVCodecContext *context_ = nullptr;

@@ -149,6 +149,36 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
     return fmt;
 }
 
+bool soundDecodable(AVFormatContext *fmt, const std::string &utf8Path) {
+    const auto first = fmt->streams, end = fmt->streams + fmt->nb_streams;
+    const bool hasSound = std::any_of(first, end, [](const AVStream *st) {
+        return st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    });
+    if (!hasSound) {
+        return true;
+    }
+    if (std::strcmp(fmt->iformat->name, "mpeg") == 0) {
+        for (const auto &type : programStreamTypes(utf8Path)) {
+            if (g711Of(type.second) != AV_CODEC_ID_NONE) {
+                return true; // what openSoundInput takes as G.711
+            }
+        }
+    }
+    // Whatever the sound thread would pick, its decoder opens on the stream's parameters.
+    const int stream = bestStream(fmt, AVMEDIA_TYPE_AUDIO);
+    const AVCodec *codec =
+        stream < 0 ? nullptr : avcodec_find_decoder(fmt->streams[stream]->codecpar->codec_id);
+    if (!codec) {
+        return false;
+    }
+    CodecContextPtr dec(avcodec_alloc_context3(codec));
+    if (!dec) {
+        throw EngineError{kAllocMemory};
+    }
+    return avcodec_parameters_to_context(dec.get(), fmt->streams[stream]->codecpar) >= 0 &&
+           avcodec_open2(dec.get(), codec, nullptr) >= 0;
+}
+
 bool readsStraightThrough(const AVFormatContext *fmt) {
     static const char *const kStraight[] = {"mpegts", "mpeg", "h264", "hevc"};
     for (const char *name : kStraight) {

@@ -25,6 +25,10 @@ FormatContextPtr openInput(const std::string &utf8Path, const std::atomic<bool> 
 FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<bool> *abort,
                                 int *stream);
 
+// False when the file has sound that no decoder of this build takes; true for playable sound
+// and for a file without sound. `fmt` is the file opened by openInput.
+bool soundDecodable(AVFormatContext *fmt, const std::string &utf8Path);
+
 // The stream's frame rate; 25 when the stream does not say.
 AVRational frameRateOf(const AVStream *stream);
 

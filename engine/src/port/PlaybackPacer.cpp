@@ -29,6 +29,7 @@ void PlaybackPacer::step(std::unique_lock<std::mutex> &lock) {
         head.pending = std::move(next);
         return; // look at commands before waiting for the frame's time
     }
+    host_.keepToSoundLocked(head.pending.ms);
     auto due = p_.clock.due(head.pending.ms);
     if (std::chrono::steady_clock::now() < due) {
         p_.wake.wait_until(lock, due);
@@ -44,9 +45,6 @@ void PlaybackPacer::step(std::unique_lock<std::mutex> &lock) {
     }
     DecodedFrame frame = std::move(head.pending);
     lock.unlock();
-    if (p_.clock.runsAtNormalSpeed()) {
-        p_.audio.resume(); // sound left off while the clock stood still
-    }
     host_.present(std::move(frame));
     lock.lock();
 }

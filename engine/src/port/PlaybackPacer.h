@@ -45,6 +45,9 @@ class PlaybackPacer {
         virtual void reachedEndLocked() = 0;
         // A file still being written: the index takes in what was appended.
         virtual void followGrowth() = 0;
+        // Before waiting for the frame at `nextMs`: sound starts where playback (re)started,
+        // and the clock follows what is heard. The state lock is held.
+        virtual void keepToSoundLocked(int64_t nextMs) = 0;
 
       protected:
         ~Host() = default;

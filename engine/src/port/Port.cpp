@@ -1,6 +1,8 @@
 #include "port/Port.h"
 
 #include "demux/MediaInput.h"
+
+#include <algorithm>
 #include "port/PortTable.h"
 #include "port/PortWait.h"
 #include "video/Snapshot.h"
@@ -101,6 +103,7 @@ void Port::open(const char *path) {
     std::string utf8Path = ansiToUtf8(path);
     VideoDecoder fresh;
     fresh.open(utf8Path, &abortIo_);
+    const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path);
     DecodedFrame first = fresh.next(nullptr);
     if (!first) {
         throw EngineError{kNoKeyFrame};
@@ -118,6 +121,7 @@ void Port::open(const char *path) {
     std::lock_guard<std::mutex> file(fileMutex_);
     abortIo_ = false;
     utf8Path_ = std::move(utf8Path);
+    soundDecodable_ = soundDecodable;
     decoder_ = std::move(fresh);
     width_ = first.frame->width;
     height_ = first.frame->height;
@@ -134,6 +138,8 @@ void Port::open(const char *path) {
         worker_.dropCommandLocked();
         mode_ = Mode::Stopped;
         clock_.reset();
+        soundCue_ = false;
+        soundPrime_ = false;
     }
     skipNonReference_ = false;
     try {
@@ -157,6 +163,7 @@ void Port::open(const char *path) {
         throw;
     }
     open_ = true;
+    AudioOut::warmUp();
 }
 
 void Port::close() {
@@ -279,8 +286,10 @@ void Port::setModeLocked(Mode mode) {
     mode_ = mode;
     if (mode == Mode::Playing) {
         clock_.run();
+        soundCue_ = true;
     } else {
         clock_.hold();
+        audio_.halt(mode == Mode::Ended);
     }
 }
 
@@ -290,9 +299,13 @@ void Port::play(HWND window) {
     worker_.run([&] {
         window_ = window;
         std::lock_guard<std::mutex> lock(mutex_);
+        if (mode_ == Mode::Playing) {
+            return;
+        }
+        soundPrime_ = true; // the host switches the sound on next
         switch (mode_) {
         case Mode::Playing:
-            return;
+            break;
         case Mode::Paused:
         case Mode::Failed:
             clock_.resyncAtNextFrame();
@@ -378,6 +391,12 @@ void Port::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
     if (!stepped) {
         throw EngineError{kOrderIncorrect};
     }
+    // Sound plays at normal speed only; it starts afresh when playback comes back to it.
+    audio_.halt();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        soundCue_ = true;
+    }
     wake_.notify_all();
 }
 
@@ -387,20 +406,17 @@ void Port::throwBFrames(DWORD count) {
     skipNonReference_ = count > 0;
 }
 
-int64_t Port::clockMs() {
-    return clock_.now(playhead_.ms);
-}
-
-bool Port::clockRunsAtNormalSpeed() {
-    return clock_.runsAtNormalSpeed();
-}
-
 void Port::playSound() {
     auto api = enterApi();
     requireOpen();
-    audio_.start(
-        port_, utf8Path_, volume_, [this] { return clockMs(); },
-        [this] { return clockRunsAtNormalSpeed(); });
+    if (!soundDecodable_) {
+        throw EngineError{kDecodeAudio};
+    }
+    if (audio_.start(volume_)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        soundCue_ = true;
+    }
+    wake_.notify_all();
 }
 
 void Port::stopSound() {

@@ -85,10 +85,6 @@ class Port : public std::enable_shared_from_this<Port>,
 
     std::vector<uint8_t> snapshot(bool jpeg);
 
-    // Media time of the presentation clock, for the sound thread.
-    int64_t clockMs();
-    bool clockRunsAtNormalSpeed();
-
   private:
     // Back to the start of the file, as after Stop; mutex_ held.
     void rewindLocked();
@@ -126,12 +122,18 @@ class Port : public std::enable_shared_from_this<Port>,
     void followGrowth() override;
     // The same from a host's positioning call that reaches `frame`, before it checks its range.
     void followGrowthFor(int frame);
+    void keepToSoundLocked(int64_t nextMs) override;
+    // Where the sound of media time `ms` is found: a key picture's byte position a while
+    // before, or -1 to seek by time.
+    int64_t soundSeekPos(int64_t ms);
+    std::shared_ptr<const SoundPlacement> soundPlacement();
 
     const LONG port_;
     std::atomic<bool> open_{false};
 
     // The port's locks, each taken only after those above it: apiMutex_, callbackMutex_,
-    // fileMutex_, mutex_, then the clock's own. The worker holds callbackMutex_ for the whole of
+    // fileMutex_, mutex_, then the clock's own or the sound's (AudioOut.h; its thread takes no
+    // lock of the port). The worker holds callbackMutex_ for the whole of
     // a display callback and never holds mutex_ while calling out. The engine's own threads
     // never block on a lock held by a thread that waits for them: see enterApi and PortWait.
     std::mutex apiMutex_;                // serialises the host's calls on this port
@@ -148,10 +150,13 @@ class Port : public std::enable_shared_from_this<Port>,
     UINT endMessage_ = 0;
     FileRefCallBack fileRefCallback_ = nullptr;
     DWORD_PTR fileRefUser_ = 0;
+    bool soundCue_ = false;   // playback (re)started: the sound is to start there
+    bool soundPrime_ = false; // by Play: the sound thread starts even while the sound is off
 
     std::atomic<LONG> width_{0}, height_{0};
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};
+    std::atomic<bool> soundDecodable_{true}; // of the open file: see soundDecodable
     std::atomic<bool> abortIo_{false};
 
     PresentationClock clock_;

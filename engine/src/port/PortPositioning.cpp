@@ -1,6 +1,8 @@
 // The port's positioning calls and the queries of where it stands (the class: Port.h).
 #include "port/Port.h"
 
+#include "demux/MediaInput.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -8,6 +10,7 @@ namespace playctrl {
 
 // Shows exactly frame `number` and keeps the transport: playing goes on from there.
 void Port::showExact(int number) {
+    audio_.halt();                       // the old place falls silent at once
     decoder_.setSkipNonReference(false); // the frame asked for may be one playback skips
     DecodedFrame frame = positioner_.obtain(number, playhead_.pending);
     if (!frame) {
@@ -20,6 +23,47 @@ void Port::showExact(int number) {
         setModeLocked(Mode::Holding);
     }
     clock_.rebase(playhead_.ms);
+    soundCue_ = mode_ == Mode::Playing;
+}
+
+void Port::keepToSoundLocked(int64_t nextMs) {
+    if (soundCue_ && clock_.runsAtNormalSpeed()) {
+        soundCue_ = false;
+        const int64_t ms = clock_.now(nextMs);
+        audio_.cue(port_, utf8Path_, ms, soundSeekPos(ms), soundPlacement(), soundPrime_);
+        soundPrime_ = false;
+    }
+    int64_t heard;
+    if (audio_.heardMs(&heard)) {
+        clock_.follow(heard);
+    } else if (playhead_.shown && clock_.runsAtNormalSpeed() && audio_.awaited()) {
+        clock_.rebase(nextMs - decoder_.frameDurationMs()); // the picture waits for the sound
+    }
+}
+
+int64_t Port::soundSeekPos(int64_t ms) {
+    // Muxers write sound up to about a second away from its pictures.
+    constexpr int64_t kSoundLeadMs = 1000;
+    if (!index_.isReady() || index_.count() == 0 || !readsStraightThrough(decoder_.format())) {
+        return -1;
+    }
+    const int frame =
+        index_.lastFrameAtOrBefore(decoder_.fromMs(ms - kSoundLeadMs, index_.firstPts()));
+    const int key = frame < 0 ? -1 : index_.keyAtOrBefore(frame);
+    return key < 0 ? 0 : std::max<int64_t>(0, index_.at(key).pos);
+}
+
+std::shared_ptr<const SoundPlacement> Port::soundPlacement() {
+    auto placement = std::make_shared<SoundPlacement>();
+    const AVStream *st = decoder_.stream();
+    placement->pictureBase = st->time_base;
+    if (index_.isReady() && index_.count() > 0) {
+        placement->originPts = index_.firstPts();
+        placement->timeline = index_.timeline();
+    } else {
+        placement->originPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    }
+    return placement;
 }
 
 void Port::followGrowth() {
@@ -44,6 +88,7 @@ void Port::followGrowth() {
     if (decoder_.drained() || index_.segments() != segments) {
         decoder_.restart();
     }
+    audio_.place(soundPlacement());
 }
 
 void Port::followGrowthFor(int frame) {

@@ -11,6 +11,9 @@ constexpr int kSlowestLevel = -4, kFastestLevel = 4;
 // Wall time by which a wait may overrun on its own: Windows' timer tick is 15.6 ms. No frame
 // is late for less.
 constexpr int kJitterMs = 20;
+// The device's position moves in steps of its period: the clock takes half of each difference,
+// and all of one this large (the sound started, or came back).
+constexpr int64_t kFollowJumpMs = 100;
 
 double speedOf(int level) {
     return std::ldexp(1.0, level);
@@ -88,6 +91,16 @@ int64_t PresentationClock::lateBefore(int64_t intervalMs) {
 bool PresentationClock::runsAtNormalSpeed() {
     std::lock_guard<std::mutex> lock(lock_);
     return running_ && speedLevel_ == 0;
+}
+
+void PresentationClock::follow(int64_t heardMs) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!running_ || resync_ || speedLevel_ != 0) {
+        return;
+    }
+    const int64_t now = nowLocked(0);
+    const int64_t error = heardMs - now;
+    rebaseLocked(error > kFollowJumpMs || error < -kFollowJumpMs ? heardMs : now + error / 2);
 }
 
 bool PresentationClock::step(int delta, int64_t shownMs) {

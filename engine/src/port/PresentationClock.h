@@ -37,6 +37,9 @@ class PresentationClock {
     // timer's jitter. INT64_MIN while the clock stands or waits for its anchor.
     int64_t lateBefore(int64_t intervalMs);
     bool runsAtNormalSpeed();
+    // The sound is the master clock while it is heard: media time `heardMs` is heard now. The
+    // clock moves towards it, continuously, so the picture keeps to the sound.
+    void follow(int64_t heardMs);
 
     // One speed step, keeping the media time of this instant; false at the limit.
     bool faster(int64_t shownMs);
