@@ -30,19 +30,6 @@ int fetchPicture(int type, LONG port, BYTE *buffer, DWORD capacity, DWORD *size,
                          : SdkTryGetBMP(port, buffer, capacity, size);
 }
 
-// The most a BMP of the picture now shown may need (four bytes a pixel and a header with room
-// for a palette), no more than the largest capture; 0 when the engine cannot say.
-DWORD bmpBound(LONG port) noexcept {
-    LONG width = 0, height = 0;
-    if (SdkPeekPictureSize(port, &width, &height) != 0 || width <= 0 || height <= 0) {
-        return 0;
-    }
-    const unsigned long long bound =
-        4ull * static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height) +
-        1024u;
-    return bound > kLargestPicture ? kLargestPicture : static_cast<DWORD>(bound);
-}
-
 } // namespace
 
 HRESULT KestravaCOM::GetPicture(int nType, BSTR strSavePath) {
@@ -55,24 +42,20 @@ HRESULT KestravaCOM::GetPicture(int nType, BSTR strSavePath) {
             LOG_STATEMENT(CQorLog::ERROR_LEVEL, "New picture memory ERROR!");
             return S_FALSE;
         }
+        // The file is made under the host's own wide name. The log names it in the code page,
+        // with `?` for what the code page lacks, never a look-alike.
         std::string path;
-        if (!toAnsi(strSavePath, path)) {
+        if (!toAnsi(strSavePath, path) ||
+            (!holdsInAnsi(strSavePath) && !toAnsiWithoutLookAlikes(strSavePath, path))) {
             return S_FALSE;
         }
-        // A folder the code page cannot hold is reached through its short name; the log still
-        // names the path as converted.
-        std::string reachable;
-        if (!holdsInAnsi(strSavePath)) {
-            shortAnsiPath(strSavePath, true, reachable);
-        }
-        return savePicture(nType, path.c_str(), reachable.empty() ? path : reachable, buffer.get(),
-                           kPictureCapacity)
+        return savePicture(nType, path.c_str(), strSavePath, buffer.get(), kPictureCapacity)
                    ? S_OK
                    : S_FALSE;
     });
 }
 
-bool KestravaCOM::savePicture(int type, const char *path, const std::string &target, BYTE *buffer,
+bool KestravaCOM::savePicture(int type, const char *path, const wchar_t *target, BYTE *buffer,
                               DWORD capacity) noexcept {
     if (type != kJpeg && type != kBmp) {
         LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Unsupport capture type: ", type, " file: ", path);
@@ -90,18 +73,11 @@ bool KestravaCOM::savePicture(int type, const char *path, const std::string &tar
         capacity = size;
         return true;
     };
-    if (type == kBmp) {
-        // A BMP's size follows from the picture's: asked first, it spares the engine a refusal.
-        const DWORD bound = bmpBound(port);
-        if (bound > capacity && !enlarge(bound)) {
-            return false;
-        }
-    }
     DWORD pictureSize = 0;
     int captured = fetchPicture(type, port, buffer, capacity, &pictureSize, false);
     if (captured == 1) {
-        // Too small after all (say, the stream has just changed size): once more, at the size
-        // the engine named.
+        // Too small (a BMP of 720p or more, a JPEG of a detailed 4K picture): once more, at the
+        // size the engine named, checked against the cap before anything is allocated.
         if (pictureSize > kLargestPicture) {
             LOG_STATEMENT(CQorLog::ERROR_LEVEL,
                           "Picture larger than the capture buffer: ", pictureSize, " file: ", path);
@@ -123,7 +99,7 @@ bool KestravaCOM::savePicture(int type, const char *path, const std::string &tar
         return false;
     }
     try {
-        if (target.empty()) {
+        if (!*target) {
             LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Could not open file.", path);
             return false;
         }
