@@ -1,5 +1,5 @@
 # Fails the build when the IDL or the registry script names another CLSID, LIBID, type library
-# version or ProgID than cmake/Identity.cmake.
+# version, interface IID or ProgID than cmake/Identity.cmake.
 # Usage: cmake -DIDL=... -DRGS=... -DSTAMP=... -P CheckIdentity.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/Identity.cmake)
 set(_errors "")
@@ -20,6 +20,35 @@ if(NOT _idl MATCHES "\\[uuid\\(([0-9A-Fa-f-]+)\\)[^]]*\\][ \t\r\n]*coclass")
 elseif(NOT CMAKE_MATCH_1 STREQUAL KESTRAVA_CLSID)
   mismatch(${IDL} "the CLSID is ${CMAKE_MATCH_1}, not ${KESTRAVA_CLSID}")
 endif()
+
+# Every interface of the IDL, and no other, with the IID named here.
+# Brackets would group a CMake list's items: the attributes' are dropped first.
+string(REGEX REPLACE "[][]" " " _flat "${_idl}")
+string(REGEX MATCHALL "uuid\\([0-9A-Fa-f-]+\\)[^{;]*interface[ \t\r\n]+[A-Za-z0-9_]+" _declared
+       "${_flat}")
+set(_named "")
+foreach(_entry IN LISTS KESTRAVA_INTERFACES)
+  string(REPLACE "=" ";" _pair "${_entry}")
+  list(GET _pair 0 _name)
+  list(GET _pair 1 _iid)
+  list(APPEND _named ${_name})
+  set(_iid_of_${_name} ${_iid})
+endforeach()
+list(LENGTH _declared _count)
+list(LENGTH _named _expected)
+if(NOT _count EQUAL _expected)
+  mismatch(${IDL} "${_count} interfaces, where cmake/Identity.cmake names ${_expected}")
+endif()
+foreach(_found IN LISTS _declared)
+  string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\).*interface[ \t\r\n]+([A-Za-z0-9_]+)" _ "${_found}")
+  set(_iid ${CMAKE_MATCH_1})
+  set(_name ${CMAKE_MATCH_2})
+  if(NOT DEFINED _iid_of_${_name})
+    mismatch(${IDL} "the interface ${_name} is not named in cmake/Identity.cmake")
+  elseif(NOT _iid STREQUAL _iid_of_${_name})
+    mismatch(${IDL} "the IID of ${_name} is ${_iid}, not ${_iid_of_${_name}}")
+  endif()
+endforeach()
 
 # The script names the library once, as the class's TypeLib, and the class everywhere else.
 file(READ ${RGS} _rgs)

@@ -137,6 +137,49 @@ bool play(IBaseFilePlay *player, const char *clip, const char *snapshot) {
     return true;
 }
 
+// Where the package is unpacked, play.exe sits in examples\, one folder below the assembly,
+// where Windows does not look for it (play.manifest makes the dependency optional, so the
+// program starts all the same). It then activates the assembly's manifest from its own folder or
+// the one above itself; the context stays active until the program ends.
+bool activateAssemblyNearby() {
+    wchar_t program[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring folder(program, length < MAX_PATH ? length : 0);
+    for (int up = 0; up < 2 && folder.size() > 1; ++up) {
+        const size_t end = folder.find_last_of(L'\\', folder.size() - 2);
+        if (end == std::wstring::npos) {
+            break;
+        }
+        folder.erase(end + 1); // the folder, with its backslash
+        const std::wstring manifest = folder + L"Kestrava.Component.manifest";
+        ACTCTXW context = {};
+        context.cbSize = sizeof context;
+        context.dwFlags = ACTCTX_FLAG_ASSEMBLY_DIRECTORY_VALID;
+        context.lpSource = manifest.c_str();
+        context.lpAssemblyDirectory = folder.c_str();
+        HANDLE activation = CreateActCtxW(&context);
+        if (activation == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        ULONG_PTR cookie = 0;
+        if (ActivateActCtx(activation, &cookie)) {
+            return true;
+        }
+        ReleaseActCtx(activation);
+    }
+    return false;
+}
+
+HRESULT createPlayer(IBaseFilePlay **player) {
+    CLSID clsid = {};
+    HRESULT created = CLSIDFromProgID(L"Kestrava.KestravaCOM", &clsid);
+    if (SUCCEEDED(created)) {
+        created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilePlay,
+                                   reinterpret_cast<void **>(player));
+    }
+    return created;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -146,11 +189,10 @@ int main(int argc, char **argv) {
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IBaseFilePlay *player = nullptr;
-    CLSID clsid = {};
-    HRESULT created = CLSIDFromProgID(L"Kestrava.KestravaCOM", &clsid);
-    if (SUCCEEDED(created)) {
-        created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilePlay,
-                                   reinterpret_cast<void **>(&player));
+    HRESULT created = createPlayer(&player);
+    if ((created == CO_E_CLASSSTRING || created == REGDB_E_CLASSNOTREG) &&
+        activateAssemblyNearby()) {
+        created = createPlayer(&player);
     }
     if (FAILED(created)) {
         // 0x800401F3: the ProgID is not registered, 0x80040154: the class is not (in this

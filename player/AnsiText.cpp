@@ -2,23 +2,36 @@
 
 #include <cwchar>
 
-bool toAnsi(const wchar_t *text, std::string &ansi) {
+namespace {
+
+bool convert(const wchar_t *text, std::string &ansi, DWORD flags, const char *missing) {
     ansi.clear();
     if (!text) {
         return true;
     }
     // Up to the first NUL, so a plain wide string passed where a BSTR belongs still works.
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_ACP, flags, text, -1, nullptr, 0, missing, nullptr);
     if (size <= 0) {
         return false;
     }
     ansi.resize(static_cast<size_t>(size));
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &ansi[0], size, nullptr, nullptr) != size) {
+    if (WideCharToMultiByte(CP_ACP, flags, text, -1, &ansi[0], size, missing, nullptr) != size) {
         ansi.clear();
         return false;
     }
     ansi.resize(static_cast<size_t>(size - 1)); // drop the converted NUL
     return true;
+}
+
+} // namespace
+
+bool toAnsi(const wchar_t *text, std::string &ansi) {
+    return convert(text, ansi, 0, nullptr);
+}
+
+bool toAnsiWithoutLookAlikes(const wchar_t *text, std::string &ansi) {
+    // A code page that takes no such flag (UTF-8) holds every name exactly.
+    return convert(text, ansi, WC_NO_BEST_FIT_CHARS, "?") || toAnsi(text, ansi);
 }
 
 namespace {
@@ -59,26 +72,8 @@ bool holdsInAnsi(const wchar_t *text) {
     return !text || toExactAnsi(text, ansi);
 }
 
-bool shortAnsiPath(const wchar_t *path, bool lastPartMayBeNew, std::string &ansi) {
+bool shortAnsiPath(const wchar_t *path, std::string &ansi) {
     ansi.clear();
-    if (!path) {
-        return false;
-    }
-    const std::wstring whole(path);
     std::wstring shortened;
-    if (!lastPartMayBeNew) {
-        return shortName(whole, shortened) && toExactAnsi(shortened.c_str(), ansi);
-    }
-    const std::wstring::size_type end = whole.find_last_of(L"\\/");
-    if (end == std::wstring::npos || end == 0) {
-        return false; // no folder of its own to shorten
-    }
-    std::string name;
-    if (!shortName(whole.substr(0, end), shortened) || !toExactAnsi(shortened.c_str(), ansi) ||
-        !toExactAnsi(whole.c_str() + end, name)) {
-        ansi.clear();
-        return false;
-    }
-    ansi += name; // the separator and the last part, as the host gave them
-    return true;
+    return path && shortName(path, shortened) && toExactAnsi(shortened.c_str(), ansi);
 }

@@ -91,7 +91,7 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     // The client's thread alone touches these (apartment model); no lock.
     LONG renderWindow; // the window of the last OpenFile, as the client gave it
     LONG speedLevel;   // successful Fast minus Slow since playback last started
-    CData fileName;    // the last opened path, ANSI; emptied when an open fails
+    CData fileName;    // the last opened path, ANSI, `?` where it fails; emptied when an open fails
     PlayState playState;
     bool registered_; // this object's subscriber is in the registry
 
@@ -101,9 +101,9 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     // CloseFile from its stop onwards: stop, close, withdraw the display callback, leave the
     // registry, free the port. A failed close ends it early unless `evenIfCloseFails`.
     int releaseFile(bool evenIfCloseFails) noexcept;
-    // `path` as converted names the file in the log; `target` is where it is written: the same,
-    // or spelt with its folder's short name.
-    bool savePicture(int type, const char *path, const std::string &target, BYTE *buffer,
+    // `path`, in the code page, names the file in the log; `target` is the host's own name for
+    // it, where it is written.
+    bool savePicture(int type, const char *path, const wchar_t *target, BYTE *buffer,
                      DWORD capacity) noexcept;
 };
 

@@ -1,18 +1,13 @@
-// ICapture: the current picture as a JPEG or BMP file, exactly the SDK's bytes. Where it can,
-// the file is written beside the target under a temporary name and replaces the target only once
-// every byte is on the disk, so a failed snapshot never destroys the previous one. Where it
-// cannot (no new file may be made in the folder, or the target is a link that a replacement
-// would cut), the target itself is written, as a plain write-through create does.
+// ICapture: the current picture as a JPEG or BMP file, exactly the SDK's bytes, written so that
+// a failed snapshot never destroys the previous one (SafeReplace.h).
 #include "KestravaCOM.h"
 
 #include "AnsiText.h"
 #include "ComBoundary.h"
 #include "LogStatement.h"
-#include "Owned.h"
+#include "SafeReplace.h"
 #include "SdkWrappers.h"
 
-#include <algorithm>
-#include <atomic>
 #include <memory>
 #include <new>
 #include <string>
@@ -23,210 +18,6 @@ constexpr int kJpeg = 1;
 constexpr int kBmp = 2;
 // The most a capture ever allocates: an 8192 x 8192 picture at four bytes a pixel, and a header.
 constexpr DWORD kLargestPicture = 8192u * 8192u * 4u + 1024u;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-using kestrava::FileHandle;
-
-HANDLE createForWriting(const char *path, DWORD disposition) {
-    return CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
-                       FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Where the last part of a path starts: after its last separator, or after a drive's colon.
-std::string::size_type nameStart(const std::string &path) {
-    const std::string::size_type end = path.find_last_of("\\/:");
-    return end == std::string::npos ? 0 : end + 1;
-}
-
-std::string base36(unsigned long value) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
-        value /= 36;
-    } while (value);
-    return digits;
-}
-
-// A file created beside the target, deleted again unless it took the target's place. Its name
-// is never longer than the target's, so a target within the path limit has a temporary within
-// it too; a short name leaves few candidates, and when none can be made, file() is empty.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(const std::string &target) {
-        static std::atomic<unsigned long> made{0};
-        const std::string::size_type start = nameStart(target);
-        const int room = MultiByteToWideChar(CP_ACP, 0, target.data() + start,
-                                             static_cast<int>(target.size() - start), nullptr, 0);
-        if (room <= 0) {
-            return;
-        }
-        for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-            // The count first: it changes with every attempt, and cutting keeps it longest.
-            std::string name = "~" + base36(++made) + base36(GetCurrentProcessId());
-            name.resize(std::min(name.size(), static_cast<std::string::size_type>(room)));
-            path_ = target.substr(0, start) + name;
-            file_.reset(createForWriting(path_.c_str(), CREATE_NEW));
-            if (!file_ && GetLastError() != ERROR_FILE_EXISTS) {
-                break;
-            }
-        }
-        if (!file_) {
-            path_.clear();
-        }
-    }
-    ~TemporaryFile() {
-        file_.reset();
-        if (!placed_ && !path_.empty()) {
-            DeleteFileA(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
-    FileHandle &file() { return file_; }
-    // Takes the target's place, replacing a file there; the move is on the disk when it returns.
-    bool replace(const char *target) {
-        placed_ = MoveFileExA(path_.c_str(), target,
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        return placed_;
-    }
-
-  private:
-    std::string path_;
-    FileHandle file_;
-    bool placed_ = false;
-};
-
-// The final path of an open file or folder, links resolved; empty when the system cannot say.
-std::wstring finalPath(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()), 0);
-        if (length == 0) {
-            return std::wstring();
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.assign(length + 1, L'\0');
-    }
-}
-
-// ANSI text as the system's wide text.
-std::wstring widen(const char *text, size_t size) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0) {
-        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), &wide[0], length);
-    }
-    return wide;
-}
-
-bool samePath(const std::wstring &one, const std::wstring &other) {
-    return CompareStringOrdinal(one.c_str(), -1, other.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-// True when the open target's final path is not its folder's final path and its own name: it was
-// reached through a symbolic link. Wine shows a Unix symbolic link as a plain file, with no
-// reparse point, but resolves it here. False when a path cannot be had.
-bool reachedThroughLink(HANDLE target, const std::string &path) {
-    const std::wstring reached = finalPath(target);
-    if (reached.empty()) {
-        return false;
-    }
-    // Mostly the final path is the full path itself, and nothing more need be asked.
-    const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-    if (size > 0) {
-        std::string full(size, '\0');
-        const DWORD length = GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
-        const std::wstring prefix = L"\\\\?\\";
-        if (length > 0 && length < size && reached.compare(0, prefix.size(), prefix) == 0 &&
-            samePath(reached.substr(prefix.size()), widen(full.data(), length))) {
-            return false;
-        }
-    }
-    // Otherwise the folder may have been reached through a link, or by another name (a short
-    // name, a substituted drive), which does not matter: the file's own name does.
-    const std::string::size_type start = nameStart(path);
-    FileHandle folder(CreateFileA((path.substr(0, start) + ".").c_str(), FILE_READ_ATTRIBUTES,
-                                  kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
-    std::wstring expected = folder ? finalPath(folder.get()) : std::wstring();
-    if (expected.empty()) {
-        return false;
-    }
-    if (expected.back() != L'\\') {
-        expected += L'\\';
-    }
-    return !samePath(expected + widen(path.data() + start, path.size() - start), reached);
-}
-
-enum class Target { Absent, File, Device, Link };
-
-// What is at the path now. A device (such as NUL) has nothing to replace; a link (a symbolic
-// link or other reparse point, or a file with more than one name) would be cut by a replacement.
-Target inspect(const std::string &path) {
-    FileHandle probe(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
-    const DWORD attributes = GetFileAttributesA(path.c_str()); // the link's own, not followed
-    const bool reparse =
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!probe) {
-        return reparse ? Target::Link : Target::Absent; // a dangling link is still a link
-    }
-    if (GetFileType(probe.get()) != FILE_TYPE_DISK) {
-        return Target::Device;
-    }
-    FILE_STANDARD_INFO information; // asks less than GetFileInformationByHandle, far faster
-    if (reparse ||
-        (GetFileInformationByHandleEx(probe.get(), FileStandardInfo, &information,
-                                      sizeof information) &&
-         information.NumberOfLinks > 1) ||
-        reachedThroughLink(probe.get(), path)) {
-        return Target::Link;
-    }
-    return Target::File;
-}
-
-// Writes every byte, then has them flushed and the handle closed. On failure, a short write
-// included, `error` is the system's code.
-bool writeWhole(FileHandle &file, const BYTE *bytes, DWORD size, bool flush, DWORD &error) {
-    while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes, size, &written, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        if (written == 0 || written > size) {
-            error = ERROR_DISK_FULL; // accepted nothing more without saying why
-            return false;
-        }
-        bytes += written;
-        size -= written;
-    }
-    if ((flush && !FlushFileBuffers(file.get())) || !CloseHandle(file.release())) {
-        error = GetLastError();
-        return false;
-    }
-    return true;
-}
-
-// The target itself, created or truncated and written through; a failed write leaves what it
-// wrote. `shown` is the path as the log names it.
-bool writeInPlace(const char *path, const char *shown, const BYTE *bytes, DWORD size) {
-    FileHandle file(createForWriting(path, CREATE_ALWAYS));
-    if (!file) {
-        LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Could not open file.", shown);
-        return false;
-    }
-    DWORD error = 0;
-    if (!writeWhole(file, bytes, size, false, error)) {
-        LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Write File error: ", error, shown);
-        return false;
-    }
-    return true;
-}
 
 // One SDK capture of the given type; a buffer too small answers 1, unlogged, unless `last`.
 int fetchPicture(int type, LONG port, BYTE *buffer, DWORD capacity, DWORD *size,
@@ -237,19 +28,6 @@ int fetchPicture(int type, LONG port, BYTE *buffer, DWORD capacity, DWORD *size,
     }
     return type == kJpeg ? SdkTryGetJPEG(port, buffer, capacity, size)
                          : SdkTryGetBMP(port, buffer, capacity, size);
-}
-
-// The most a BMP of the picture now shown may need (four bytes a pixel and a header with room
-// for a palette), no more than the largest capture; 0 when the engine cannot say.
-DWORD bmpBound(LONG port) noexcept {
-    LONG width = 0, height = 0;
-    if (SdkPeekPictureSize(port, &width, &height) != 0 || width <= 0 || height <= 0) {
-        return 0;
-    }
-    const unsigned long long bound =
-        4ull * static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height) +
-        1024u;
-    return bound > kLargestPicture ? kLargestPicture : static_cast<DWORD>(bound);
 }
 
 } // namespace
@@ -264,24 +42,20 @@ HRESULT KestravaCOM::GetPicture(int nType, BSTR strSavePath) {
             LOG_STATEMENT(CQorLog::ERROR_LEVEL, "New picture memory ERROR!");
             return S_FALSE;
         }
+        // The file is made under the host's own wide name. The log names it in the code page,
+        // with `?` for what the code page lacks, never a look-alike.
         std::string path;
-        if (!toAnsi(strSavePath, path)) {
+        if (!toAnsi(strSavePath, path) ||
+            (!holdsInAnsi(strSavePath) && !toAnsiWithoutLookAlikes(strSavePath, path))) {
             return S_FALSE;
         }
-        // A folder the code page cannot hold is reached through its short name; the log still
-        // names the path as converted.
-        std::string reachable;
-        if (!holdsInAnsi(strSavePath)) {
-            shortAnsiPath(strSavePath, true, reachable);
-        }
-        return savePicture(nType, path.c_str(), reachable.empty() ? path : reachable, buffer.get(),
-                           kPictureCapacity)
+        return savePicture(nType, path.c_str(), strSavePath, buffer.get(), kPictureCapacity)
                    ? S_OK
                    : S_FALSE;
     });
 }
 
-bool KestravaCOM::savePicture(int type, const char *path, const std::string &target, BYTE *buffer,
+bool KestravaCOM::savePicture(int type, const char *path, const wchar_t *target, BYTE *buffer,
                               DWORD capacity) noexcept {
     if (type != kJpeg && type != kBmp) {
         LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Unsupport capture type: ", type, " file: ", path);
@@ -299,18 +73,11 @@ bool KestravaCOM::savePicture(int type, const char *path, const std::string &tar
         capacity = size;
         return true;
     };
-    if (type == kBmp) {
-        // A BMP's size follows from the picture's: asked first, it spares the engine a refusal.
-        const DWORD bound = bmpBound(port);
-        if (bound > capacity && !enlarge(bound)) {
-            return false;
-        }
-    }
     DWORD pictureSize = 0;
     int captured = fetchPicture(type, port, buffer, capacity, &pictureSize, false);
     if (captured == 1) {
-        // Too small after all (say, the stream has just changed size): once more, at the size
-        // the engine named.
+        // Too small (a BMP of 720p or more, a JPEG of a detailed 4K picture): once more, at the
+        // size the engine named, checked against the cap before anything is allocated.
         if (pictureSize > kLargestPicture) {
             LOG_STATEMENT(CQorLog::ERROR_LEVEL,
                           "Picture larger than the capture buffer: ", pictureSize, " file: ", path);
@@ -332,25 +99,17 @@ bool KestravaCOM::savePicture(int type, const char *path, const std::string &tar
         return false;
     }
     try {
-        if (target.empty()) {
+        if (!*target) {
             LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Could not open file.", path);
             return false;
         }
-        const Target found = inspect(target);
-        if (found == Target::Device || found == Target::Link) {
-            return writeInPlace(target.c_str(), path, buffer, pictureSize);
-        }
-        TemporaryFile picture(target);
-        if (!picture.file()) {
-            return writeInPlace(target.c_str(), path, buffer, pictureSize);
-        }
-        DWORD error = 0;
-        if (!writeWhole(picture.file(), buffer, pictureSize, true, error)) {
-            LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Write File error: ", error, path);
+        const SafeReplaceResult written = safeReplace(target, buffer, pictureSize);
+        if (written.failure == SafeReplaceResult::NotOpened) {
+            LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Could not open file.", path);
             return false;
         }
-        if (!picture.replace(target.c_str())) {
-            LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Could not open file.", path);
+        if (written.failure == SafeReplaceResult::NotWritten) {
+            LOG_STATEMENT(CQorLog::ERROR_LEVEL, "Write File error: ", written.error, path);
             return false;
         }
         return true;

@@ -53,14 +53,17 @@ HRESULT KestravaCOM::OpenFile(BSTR path, LONG hWnd) {
             SdkGetPort(&obtained);
             port = obtained;
         }
-        // The engine takes an ANSI path: a name the code page cannot hold is handed over by its
-        // short name, while the object keeps the path as converted.
+        // The engine takes an ANSI path. A name the code page cannot hold exactly is handed over
+        // by its short name, or else spelt with `?` where the code page fails, which no file
+        // can have: never a look-alike that may name another file. The object keeps that
+        // spelling too.
         std::string reachable;
         {
             std::string ansi;
             // An unconvertible path stays empty and fails to open.
             if (toAnsi(path, ansi) && !holdsInAnsi(path)) {
-                shortAnsiPath(path, false, reachable);
+                shortAnsiPath(path, reachable);
+                toAnsiWithoutLookAlikes(path, ansi);
             }
             fileName = ansi.c_str();
             if (std::strcmp(fileName.c_str(), ansi.c_str()) != 0) {

@@ -166,10 +166,6 @@ int SdkTryGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept 
                                  "PlayM4_GetJPEG:");
 }
 
-int SdkPeekPictureSize(LONG port, LONG *width, LONG *height) noexcept {
-    return PlayM4_GetPictureSize(port, width, height) ? 0 : -1;
-}
-
 DWORD SdkGetFileTime(LONG port) noexcept {
     return PlayM4_GetFileTime(port);
 }

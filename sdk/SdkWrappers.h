@@ -38,8 +38,6 @@ int SdkGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
 // in a buffer that fits, and a snapshot that then succeeds leaves no failure in the log.
 int SdkTryGetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
 int SdkTryGetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written) noexcept;
-// PlayM4_GetPictureSize as a hint: 0 or -1, never logged.
-int SdkPeekPictureSize(LONG port, LONG *width, LONG *height) noexcept;
 
 DWORD SdkGetFileTime(LONG port) noexcept;
 DWORD SdkGetPlayedTime(LONG port) noexcept;

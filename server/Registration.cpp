@@ -160,21 +160,89 @@ std::wstring ownTypeLibraryKey() {
     return L"TypeLib\\" + guidText(LIBID_KESTRAVALib) + L"\\1.0\\0\\" + platform;
 }
 
-// Whether the other architecture's build of this class is registered in the other registry
-// view. The ProgIDs are shared between the views, and its hosts find the class through them.
-bool otherArchitectureRegistered() {
+// The other registry view, or 0 where there is one view only (32-bit Windows).
+REGSAM otherView() {
 #ifdef _WIN64
-    const REGSAM otherView = KEY_WOW64_32KEY;
+    return KEY_WOW64_32KEY;
 #else
     BOOL wow64 = FALSE;
-    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
-        return false; // one view only
-    }
-    const REGSAM otherView = KEY_WOW64_64KEY;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
 #endif
+}
+
+// Whether a file exists at the path as its own architecture sees it: a 32-bit process on 64-bit
+// Windows looks past the redirection of System32 to SysWOW64 while it asks.
+bool fileExistsUnredirected(const std::wstring &path) {
+#ifdef _WIN64
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    void *redirection = nullptr;
+    const bool off = Wow64DisableWow64FsRedirection(&redirection) != FALSE;
+    const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (off) {
+        Wow64RevertWow64FsRedirection(redirection);
+    }
+    return exists;
+#endif
+}
+
+// Whether the other architecture's build of this class is registered in the other registry
+// view, its DLL still where the class key says: a key left by a DLL deleted without
+// unregistering does not count. The ProgIDs are shared between the views, and its hosts find
+// the class through them.
+bool otherArchitectureRegistered() {
+    const REGSAM view = otherView();
     RegKey key;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, (classKey() + L"\\InprocServer32").c_str(), 0,
-                         KEY_READ | otherView, key.out()) == ERROR_SUCCESS;
+    if (!view || RegOpenKeyExW(HKEY_CLASSES_ROOT, (classKey() + L"\\InprocServer32").c_str(), 0,
+                               KEY_QUERY_VALUE | view, key.out()) != ERROR_SUCCESS) {
+        return false;
+    }
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD size = sizeof path - sizeof path[0];
+    return RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
+                        path, &size) == ERROR_SUCCESS &&
+           fileExistsUnredirected(path);
+}
+
+// Deletes a key with everything under it from one registry view (0: this process's own).
+void deleteTree(const std::wstring &parent, const std::wstring &name, REGSAM view) {
+    RegKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, parent.c_str(), 0, KEY_ALL_ACCESS | view, key.out()) ==
+        ERROR_SUCCESS) {
+        RegDeleteTreeW(key.get(), name.c_str());
+    }
+}
+
+// The other architecture's class key and library entry, left behind by a DLL deleted without
+// unregistering; removed first, so that UnRegisterTypeLib finds the library no one's.
+void removeStaleOtherArchitecture() {
+    const REGSAM view = otherView();
+    if (!view) {
+        return;
+    }
+#ifdef _WIN64
+    const wchar_t *otherPlatform = L"win32";
+#else
+    const wchar_t *otherPlatform = L"win64";
+#endif
+    const std::wstring library = ownTypeLibraryKey();
+    deleteTree(L"CLSID", guidText(CLSID_KestravaCOM), view);
+    deleteTree(library.substr(0, library.rfind(L'\\')), otherPlatform, view);
+}
+
+// The seven interfaces' keys in both views: UnRegisterTypeLib is not relied on to remove them
+// from the other view.
+void removeInterfaceKeys() {
+    const REGSAM view = otherView();
+    const IID *interfaces[] = {&IID_IBaseFilePlay, &IID_IFileInfo, &IID_IRegionManify,
+                               &IID_IPlayFrame,    &IID_IConvert,  &IID_ICapture,
+                               &IID_IExtendHalvet};
+    for (const IID *iid : interfaces) {
+        deleteTree(L"Interface", guidText(*iid), 0);
+        if (view) {
+            deleteTree(L"Interface", guidText(*iid), view);
+        }
+    }
 }
 
 } // namespace
@@ -196,8 +264,10 @@ void unregisterServer() {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, ownTypeLibraryKey().c_str());
         return;
     }
+    removeStaleOtherArchitecture();
     applyOwnScript(RegistryMode::Unregister);
     unregisterTypeLibrary();
+    removeInterfaceKeys();
 }
 
 } // namespace kestrava

@@ -69,6 +69,8 @@ typedef void(CALLBACK *FileRefCallBack)(DWORD port, DWORD_PTR user);
 
 PLAYM4_API BOOL WINAPI PlayM4_GetPort(LONG *port);
 PLAYM4_API BOOL WINAPI PlayM4_FreePort(LONG port);
+/* A path with a character no file name can have (?, *, <, > or ") fails with code 7, as a
+   missing file does. */
 PLAYM4_API BOOL WINAPI PlayM4_OpenFile(LONG port, char *path);
 PLAYM4_API BOOL WINAPI PlayM4_CloseFile(LONG port);
 PLAYM4_API BOOL WINAPI PlayM4_SetFileEndMsg(LONG port, HWND window, UINT message);
@@ -105,7 +107,7 @@ PLAYM4_API BOOL WINAPI PlayM4_GetNextKeyFramePos(LONG port, DWORD value, DWORD t
 PLAYM4_API BOOL WINAPI PlayM4_GetKeyFramePos(LONG port, DWORD value, DWORD type,
                                              FramePosition *position);
 /* A buffer too small (or null) fails with code 1 and stays untouched; `written` then holds the
-   size the picture needs. */
+   size the picture needs. A BMP's size is told from the picture's without making it. */
 PLAYM4_API BOOL WINAPI PlayM4_GetBMP(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 PLAYM4_API BOOL WINAPI PlayM4_GetJPEG(LONG port, BYTE *buffer, DWORD size, DWORD *written);
 /* The code the calling thread's last call on `port` left: 0 after success. Calls on the same

@@ -65,15 +65,17 @@ class LogToFile {
     LogToFile(const LogToFile &) = delete;
     LogToFile &operator=(const LogToFile &) = delete;
     // The lines that report a failed engine call.
-    std::vector<std::string> engineFailures() const {
+    std::vector<std::string> engineFailures() const { return lines("PlayM4_"); }
+    // The lines that hold `text`.
+    std::vector<std::string> lines(const std::string &text) const {
         std::ifstream in(path_);
-        std::vector<std::string> failures;
+        std::vector<std::string> found;
         for (std::string line; std::getline(in, line);) {
-            if (line.find("PlayM4_") != std::string::npos) {
-                failures.push_back(line);
+            if (line.find(text) != std::string::npos) {
+                found.push_back(line);
             }
         }
-        return failures;
+        return found;
     }
 
   private:
@@ -135,30 +137,93 @@ TEST(FileInfo, PictureSizeIsThatOfThePictureShown) {
     EXPECT_EQ(S_OK, player.CloseFile());
 }
 
-// A Western code page cannot hold these names: the engine gets the short (8.3) names.
-TEST(Snapshot, NamesOutsideTheCodePageOpenAndSave) {
+namespace {
+
+std::wstring wide(const std::string &text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::vector<BYTE> bytesOf(const std::wstring &path) {
+    std::vector<BYTE> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        bytes.resize(GetFileSize(file, nullptr));
+        DWORD read = 0;
+        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        bytes.resize(read);
+        CloseHandle(file);
+    }
+    return bytes;
+}
+
+} // namespace
+
+// A Western code page cannot hold these names. The engine gets the short (8.3) name of one that
+// exists; a name that best fit would spell as another file's (Lodz for the Polish city) is never
+// swapped for it: the engine gets `?` where the code page fails, and a snapshot is written under
+// the host's own name.
+TEST(Snapshot, NamesOutsideTheCodePageOpenAndSaveAndNeverSwapForALookAlike) {
+    LogToFile log;
     const std::string folder = media("");
-    const std::wstring base(folder.begin(), folder.end());
-    const std::wstring chinese = L"\x4e2d\x6587";
-    if (holdsInAnsi(chinese.c_str())) {
-        GTEST_SKIP() << "the system's code page holds the name";
+    const std::wstring base = wide(folder);
+    const std::wstring chinese = L"\x4e2d\x6587", city = L"\x141\xf3"
+                                                         L"d\x17a"; // Łódź
+    if (holdsInAnsi(chinese.c_str()) || holdsInAnsi(city.c_str())) {
+        GTEST_SKIP() << "the system's code page holds the names";
     }
     const std::wstring clip = base + chinese + L".mp4", shots = base + chinese;
     const std::string source = media("clip.mp4");
-    ASSERT_TRUE(CopyFileW(std::wstring(source.begin(), source.end()).c_str(), clip.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(wide(source).c_str(), clip.c_str(), FALSE));
     ASSERT_TRUE(CreateDirectoryW(shots.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    // The look-alikes: what best fit makes of the city's name, a playable clip and a picture.
+    const std::string lookAlikeClip = media("L\xf3"
+                                            "dz.mp4"),
+                      lookAlikeShot = media("snap_z.bmp");
+    ASSERT_TRUE(CopyFileA(source.c_str(), lookAlikeClip.c_str(), FALSE));
+    std::ofstream(lookAlikeShot, std::ios::binary) << "another file";
+
     TestPlayer player;
+    EXPECT_EQ(S_FALSE,
+              player.OpenFile(kestrava::makeBstr((base + city + L".mp4").c_str()).get(), 0));
+    EXPECT_EQ((std::vector<std::string>{"PlayM4_OpenFile:7",
+                                        "Description: File open failed when calling API "
+                                        "Sdk_PlayM4_OpenFile."}),
+              log.engineFailures());
+    EXPECT_EQ("", player.path());
     ASSERT_EQ(S_OK, player.OpenFile(kestrava::makeBstr(clip.c_str()).get(), 0));
     ASSERT_EQ(S_OK, player.StepForward());
-    const std::wstring shot = shots + L"\\shot.bmp";
-    EXPECT_EQ(S_OK, player.GetPicture(2, kestrava::makeBstr(shot.c_str()).get()));
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExW(shot.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(54u + 3u * 320u * 240u, data.nFileSizeLow);
+    const struct {
+        const char *name;
+        std::wstring path;
+        bool saved;
+    } shotCases[] = {
+        {"Chinese folder", shots + L"\\shot.bmp", true},
+        {"Chinese name", shots + L"\\" + chinese + L".bmp", true},
+        {"best fit beside its look-alike", base + L"snap_\x17a.bmp", true},
+        {"best fit, no such folder", base + city + L"\\shot.bmp", false},
+    };
+    for (const auto &c : shotCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.saved ? S_OK : S_FALSE,
+                  player.GetPicture(2, kestrava::makeBstr(c.path.c_str()).get()));
+        EXPECT_EQ(c.saved ? 54u + 3u * 320u * 240u : 0u, bytesOf(c.path).size());
+    }
+    EXPECT_EQ(std::vector<std::string>{"Could not open file." + folder +
+                                       "?\xf3"
+                                       "d?\\shot.bmp"},
+              log.lines("Could not open file."));
     EXPECT_EQ(S_OK, player.CloseFile());
-    DeleteFileW(shot.c_str());
+    const std::vector<BYTE> kept = bytesOf(wide(lookAlikeShot));
+    EXPECT_EQ("another file", std::string(kept.begin(), kept.end()));
+    EXPECT_EQ(fileSize(source), fileSize(lookAlikeClip));
+    for (const auto &c : shotCases) {
+        DeleteFileW(c.path.c_str());
+    }
     RemoveDirectoryW(shots.c_str());
     DeleteFileW(clip.c_str());
+    DeleteFileA(lookAlikeClip.c_str());
+    DeleteFileA(lookAlikeShot.c_str());
 }
 
 namespace {

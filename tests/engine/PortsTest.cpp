@@ -102,11 +102,10 @@ TEST(OpenFile, DamagedAndForeignFilesFailWithACode) {
     struct Case {
         const char *clip;
         DWORD code;
-    } cases[] = {{"missing.mp4", 7},
-                 {"empty.mp4", 17},
-                 {"notmedia.mp4", 17},
-                 {"truncated.mp4", 17},
-                 {"corrupt.mp4", 17}};
+    } cases[] = {
+        {"missing.mp4", 7},    {"h?64.mp4", 7}, // a name no file can have, not a damaged file
+        {"h*64.mp4", 7},       {"empty.mp4", 17},  {"notmedia.mp4", 17},
+        {"truncated.mp4", 17}, {"corrupt.mp4", 17}};
     for (const Case &c : cases) {
         std::string path = media(c.clip);
         EXPECT_FALSE(PlayM4_OpenFile(port, &path[0])) << c.clip;

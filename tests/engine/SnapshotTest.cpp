@@ -77,42 +77,52 @@ TEST(Snapshot, JpegIsACompleteFileOfThePictureSize) {
 }
 
 TEST(Snapshot, TooSmallBufferIsLeftUntouchedAndToldTheSizeNeeded) {
-    OpenClip c("h264_1080p.mp4", false);
-    ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 3));
-    const DWORD bmpBytes = 54 + 1920 * 3 * 1080; // rows of 5760 bytes need no padding
-    for (bool jpeg : {false, true}) {
-        SCOPED_TRACE(jpeg ? "jpeg" : "bmp");
-        auto grab = [&](std::vector<BYTE> &b, DWORD size, DWORD *written) {
-            return jpeg ? PlayM4_GetJPEG(c.port, b.data(), size, written)
-                        : PlayM4_GetBMP(c.port, b.data(), size, written);
-        };
-        const DWORD offered = jpeg ? 1024 : kOffered;
-        std::vector<BYTE> buffer(offered + 64, 0xAB);
-        DWORD needed = 12345;
-        EXPECT_FALSE(grab(buffer, offered, &needed));
-        EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            ASSERT_EQ(0xAB, buffer[i]) << i;
-        }
-        if (!jpeg) {
-            EXPECT_EQ(bmpBytes, needed);
-        }
-        ASSERT_GT(needed, offered);
+    // The BMP's size is told from the picture's before it is made: rows padded to four bytes.
+    const struct {
+        const char *clip;
+        int width, height;
+        DWORD bmpBytes;
+    } clips[] = {{"h264_1080p.mp4", 1920, 1080, 54 + 1920 * 3 * 1080},
+                 {"h264_1282.mp4", 1282, 722, 54 + 3848 * 722}};
+    for (const auto &clip : clips) {
+        SCOPED_TRACE(clip.clip);
+        OpenClip c(clip.clip, false);
+        ASSERT_TRUE(PlayM4_SetCurrentFrameNum(c.port, 3));
+        for (bool jpeg : {false, true}) {
+            SCOPED_TRACE(jpeg ? "jpeg" : "bmp");
+            auto grab = [&](std::vector<BYTE> &b, DWORD size, DWORD *written) {
+                return jpeg ? PlayM4_GetJPEG(c.port, b.data(), size, written)
+                            : PlayM4_GetBMP(c.port, b.data(), size, written);
+            };
+            const DWORD offered = jpeg ? 1024 : kOffered;
+            std::vector<BYTE> buffer(offered + 64, 0xAB);
+            DWORD needed = 12345;
+            EXPECT_FALSE(grab(buffer, offered, &needed));
+            EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
+            for (size_t i = 0; i < buffer.size(); ++i) {
+                ASSERT_EQ(0xAB, buffer[i]) << i;
+            }
+            if (!jpeg) {
+                EXPECT_EQ(clip.bmpBytes, needed);
+            }
+            ASSERT_GT(needed, offered);
 
-        std::vector<BYTE> fits(needed);
-        DWORD written = 0;
-        ASSERT_TRUE(grab(fits, needed, &written)) << PlayM4_GetLastError(c.port);
-        EXPECT_EQ(needed, written);
-        if (jpeg) {
-            EXPECT_EQ(std::make_pair(1920, 1080), jpegSize(fits));
-        } else {
-            EXPECT_EQ(needed, field<uint32_t>(fits, 2));
+            std::vector<BYTE> fits(needed);
+            DWORD written = 0;
+            ASSERT_TRUE(grab(fits, needed, &written)) << PlayM4_GetLastError(c.port);
+            EXPECT_EQ(needed, written);
+            if (jpeg) {
+                EXPECT_EQ(std::make_pair(clip.width, clip.height), jpegSize(fits));
+            } else {
+                EXPECT_EQ(needed, field<uint32_t>(fits, 2));
+                EXPECT_EQ(clip.width, field<int32_t>(fits, 18));
+            }
         }
+        DWORD written = 0;
+        EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, &written));
+        EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
+        EXPECT_EQ(clip.bmpBytes, written);
+        EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, nullptr));
+        EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
     }
-    DWORD written = 0;
-    EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, &written));
-    EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
-    EXPECT_EQ(bmpBytes, written);
-    EXPECT_FALSE(PlayM4_GetBMP(c.port, nullptr, kOffered, nullptr));
-    EXPECT_EQ(1u, PlayM4_GetLastError(c.port));
 }

@@ -300,6 +300,9 @@ pictures vfr.mp4 0 19 20 54 55 349
 # A short full-HD clip: its snapshots are larger than the buffer hosts usually offer.
 [ -s h264_1080p.mp4 ] || ff -f lavfi -i testsrc=size=1920x1080:rate=25 -frames:v 10 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 5 h264_1080p.mp4
+# Rows of 3,846 bytes, padded to 3,848 in a BMP.
+[ -s h264_1282.mp4 ] || ff -f lavfi -i testsrc=size=1282x722:rate=25 -frames:v 5 \
+  -pix_fmt yuv420p -c:v libx264 -preset ultrafast h264_1282.mp4
 
 # A recorder switching its profile: two seconds at 320x240, then two at 640x360, two encodes
 # joined byte for byte, the second's time stamps going on from the first's (its offset is two

@@ -1,14 +1,18 @@
 // A host that finds Kestrava through its activation context alone: it creates the class by
 // CLSID and by both ProgIDs, asks for all seven interfaces, binds late by name, and plays a clip
 // (no window) counting its frames in the analysis function. Ends with KESTRAVA-SCRIPT-END and
-// the number of failures; a class that cannot be created ends it at once.
-// Usage: host.exe CLIP
+// the number of failures; a class that cannot be created ends it at once. With "mta" it runs in
+// the multithreaded apartment, as a .NET console program does: the apartment-threaded object
+// then lives in another apartment, and every call crosses to it through the automation
+// marshaller that the assembly's manifest names for each interface.
+// Usage: host.exe CLIP [mta]
 #include <windows.h>
 
 #include <Kestrava.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -134,11 +138,12 @@ void play(IUnknown *object, const char *clip) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::printf("usage: host.exe CLIP\n");
+    const bool multithreaded = argc == 3 && std::strcmp(argv[2], "mta") == 0;
+    if (argc != 2 && !multithreaded) {
+        std::printf("usage: host.exe CLIP [mta]\n");
         return 2;
     }
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CoInitializeEx(nullptr, multithreaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
     IUnknown *object = nullptr;
     const HRESULT created = CoCreateInstance(CLSID_KestravaCOM, nullptr, CLSCTX_INPROC_SERVER,
                                              IID_IUnknown, reinterpret_cast<void **>(&object));

@@ -4,7 +4,8 @@
 # each cscript runs the late-binding example. Unregistering either architecture first leaves the
 # other working, for hosts in a multithreaded apartment too (their calls need the interfaces'
 # keys, which both share), and the first one's hosts get REGDB_E_CLASSNOTREG; unregistering the
-# other then leaves no key of ours in either registry view.
+# other then leaves no key of ours in either registry view, even when the first one's DLL was
+# deleted without unregistering.
 # Usage: side-by-side.sh <64-bit wine-run.sh> <64-bit bin> <32-bit bin> <clip> <examples folder>
 set -u
 run=$1 bin64=$2 bin32=$3 clip=$4 examples=$5
@@ -130,6 +131,21 @@ for gone in 32 64; do
     [ -z "$left" ] || fail "after unregistering $gone-bit then $kept-bit, the $view-bit view keeps:
 $left"
   done
+done
+
+# A 32-bit DLL deleted without unregistering leaves a stale class key: the 64-bit one, unregistered
+# last, still cleans up everything, the seven interfaces' keys in both views included.
+stale=$work/stale32
+mkdir -p "$stale"
+cp "$bin32"/{Kestrava.DLL,PlayCtrl.dll,QorLog.dll,CommonModule.dll} "$stale/"
+register 64
+"$run" "$(tool 32 regsvr32)" /s "$(windows "$stale/Kestrava.DLL")" || fail "regsvr32 of the copy failed"
+rm "$stale/Kestrava.DLL"
+register 64 /u
+for view in 32 64; do
+  left=$(ours "$view")
+  [ -z "$left" ] || fail "with the 32-bit DLL deleted, unregistering the 64-bit one leaves in the $view-bit view:
+$left"
 done
 
 [ "$failed" = 0 ] && echo "both architectures side by side: ok"

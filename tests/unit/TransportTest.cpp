@@ -160,7 +160,7 @@ TEST_F(OpenClose, OpenMakesTheSdkCallsInOrder) {
     EXPECT_THAT(logTexts(), IsEmpty());
 }
 
-TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortName) {
+TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortNameOrAsNoFileCanBeNamed) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     const std::string folder(temp);
@@ -178,6 +178,12 @@ TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortName) {
     ASSERT_NE(0u, GetShortPathNameW(path.c_str(), shortPath, MAX_PATH));
     std::string shortened;
     ASSERT_TRUE(toAnsi(shortPath, shortened));
+    // Best fit would give "Lodz" with an acute o, another file's name: `?` stands for what the
+    // code page lacks instead.
+    const std::wstring bestFit = std::wstring(folder.begin(), folder.end()) + L"\x141\xf3"
+                                                                              L"d\x17a.mp4";
+    const std::string noLookAlike = folder + "?\xf3"
+                                             "d?.mp4";
     const struct {
         const char *name;
         std::wstring path;
@@ -185,6 +191,7 @@ TEST_F(OpenClose, NameOutsideTheCodePageOpensByItsShortName) {
     } cases[] = {
         {"existing file", path, shortened, converted},
         {"no such file: no short name", path + L"x", converted + "x", converted + "x"},
+        {"best fit, no such file", bestFit, noLookAlike, noLookAlike},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

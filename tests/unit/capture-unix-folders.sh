@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the snapshot tests that need folders only Unix can make: a small disk that fills up, a
-# folder with room for no new file (both tmpfs mounts of their own, so root), and a symbolic
-# link (Wine shows it as a plain file). A test whose folder cannot be made reports itself skipped.
+# folder with room for no new file, an append-only folder where files are made but none renamed
+# or removed (all tmpfs mounts of their own, so root), and a symbolic link (Wine shows it as a
+# plain file). A test whose folder cannot be made reports itself skipped.
 # Usage: capture-unix-folders.sh RUNNER TEST_EXECUTABLE
 set -euo pipefail
 runner=$1
@@ -9,10 +10,11 @@ test=$2
 filter=Capture.FullDiskKeepsThePreviousSnapshotAndLeavesNothingBehind
 filter+=:Capture.FolderWithoutRoomForNewFilesIsWrittenInPlace
 filter+=:Capture.SymbolicLinkIsWrittenThroughNotReplaced
+filter+=:Capture.FolderThatRefusesTheMoveIsWrittenInPlace
 top=$(mktemp -d)
 mounted=()
 cleanup() {
-  for dir in "${mounted[@]+"${mounted[@]}"}"; do umount "$dir"; done
+  for dir in "${mounted[@]+"${mounted[@]}"}"; do chattr -a "$dir" 2>/dev/null; umount "$dir"; done
   rm -rf "$top"
 }
 trap cleanup EXIT
@@ -34,8 +36,15 @@ small=$made
 # The folder itself takes one inode: room for exactly one file.
 mount_small full-folder size=1m,nr_inodes=2
 full=$made
+mount_small append-only size=1m
+appendonly=$made
+if [ -n "$appendonly" ] && ! chattr +a "$top/append-only" 2>/dev/null; then
+  echo "chattr +a is refused on tmpfs here: the test on append-only skips"
+  appendonly=
+fi
 mkdir "$top/links"
 echo previous >"$top/links/target.jpg"
 ln -s target.jpg "$top/links/link.jpg"
 env ${small:+KESTRAVA_SMALL_DISK="$small"} ${full:+KESTRAVA_FULL_FOLDER="$full"} \
+  ${appendonly:+KESTRAVA_APPEND_ONLY_FOLDER="$appendonly"} \
   KESTRAVA_LINK_FOLDER="$(windows "$top/links")" "$runner" "$test" "--gtest_filter=$filter"

@@ -192,9 +192,10 @@ BOOL copySnapshot(LONG port, BYTE *buffer, DWORD size, DWORD *written, bool jpeg
             throw EngineError{kParameterInvalid};
         }
         *written = 0;
-        std::vector<uint8_t> image = p.snapshot(jpeg);
-        if (!buffer || image.size() > size) {
-            *written = static_cast<DWORD>(image.size());
+        size_t needed = 0;
+        std::vector<uint8_t> image = p.snapshot(jpeg, buffer ? size : 0, needed);
+        if (!buffer || needed > size) {
+            *written = static_cast<DWORD>(needed);
             throw EngineError{kParameterInvalid};
         }
         std::memcpy(buffer, image.data(), image.size());

@@ -101,6 +101,12 @@ void Port::open(const char *path) {
     // The new file is opened before the old one closes: a file that cannot be opened loses
     // nothing.
     std::string utf8Path = ansiToUtf8(path);
+    // A name no file can have (the component spells so what the code page cannot hold) fails as
+    // a missing file does, not as a damaged one.
+    if (utf8Path.find("://") == std::string::npos &&
+        utf8Path.find_first_of("?*<>\"") != std::string::npos) {
+        throw EngineError{kOpenFile};
+    }
     VideoDecoder fresh;
     fresh.open(utf8Path, &abortIo_);
     const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path);
@@ -428,7 +434,7 @@ void Port::setVolume(WORD volume) {
     audio_.setVolume(volume);
 }
 
-std::vector<uint8_t> Port::snapshot(bool jpeg) {
+std::vector<uint8_t> Port::snapshot(bool jpeg, size_t room, size_t &needed) {
     auto api = enterApi();
     requireOpen();
     std::vector<uint8_t> image;
@@ -436,8 +442,18 @@ std::vector<uint8_t> Port::snapshot(bool jpeg) {
         if (!playhead_.current) {
             throw EngineError{kOrderIncorrect};
         }
-        image = jpeg ? encodeJpeg(playhead_.current.frame.get())
-                     : encodeBmp(playhead_.current.frame.get());
+        const AVFrame *frame = playhead_.current.frame.get();
+        if (jpeg) {
+            image = encodeJpeg(frame);
+            needed = image.size();
+            return;
+        }
+        // A BMP's size follows from the picture's: one that cannot fit is not made at all.
+        needed = bmpFileSize(frame->width, frame->height);
+        if (needed <= room) {
+            image = encodeBmp(frame);
+            needed = image.size();
+        }
     });
     return image;
 }

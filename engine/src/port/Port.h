@@ -83,7 +83,9 @@ class Port : public std::enable_shared_from_this<Port>,
     void stepBack();
     FramePosition keyFramePos(DWORD value, DWORD type, bool after);
 
-    std::vector<uint8_t> snapshot(bool jpeg);
+    // The picture now shown as a file; `needed` is its size. A BMP larger than `room` is not
+    // made: the result is then empty.
+    std::vector<uint8_t> snapshot(bool jpeg, size_t room, size_t &needed);
 
   private:
     // Back to the start of the file, as after Stop; mutex_ held.

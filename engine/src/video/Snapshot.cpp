@@ -69,6 +69,11 @@ std::vector<uint8_t> encodeWith(const AVFrame *source, AVCodecID id, AVPixelForm
 }
 } // namespace
 
+size_t bmpFileSize(int width, int height) {
+    const size_t row = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    return 54 + row * static_cast<size_t>(height);
+}
+
 std::vector<uint8_t> encodeBmp(const AVFrame *frame) {
     return encodeWith(frame, AV_CODEC_ID_BMP, AV_PIX_FMT_BGR24, kAllocMemory);
 }
