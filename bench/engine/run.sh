@@ -61,3 +61,5 @@ playback="$build/bin/bench_playback.exe"
 "$build/wine-run.sh" "$playback" speed "Z:$long1080" 4 3
 "$build/wine-run.sh" "$playback" speed "Z:$uhd" 2 4
 "$build/wine-run.sh" "$playback" start "Z:$tenhours"
+# Many tiles at once against the decoding floor of this machine.
+bash "$top/bench/engine/tiles.sh" "$build"
