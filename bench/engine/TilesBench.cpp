@@ -14,7 +14,6 @@
 #include <windows.h>
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -34,21 +33,6 @@ namespace {
 
 std::atomic<bool> measuring{false};
 std::atomic<long> indexedPorts{0};
-
-int processThreads() {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    int count = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
-        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    }
-    CloseHandle(snap);
-    return count;
-}
 
 // Committed private memory now and at its peak, in MB.
 void committedMb(double &now, double &peak) {
@@ -159,7 +143,7 @@ void CALLBACK onIndexed(DWORD, DWORD_PTR) {
 }
 
 int tilesRun(const char *clip, int n, double seconds, double floor) {
-    const int threadsBefore = processThreads();
+    const int threadsBefore = harness::processThreads();
     std::vector<LONG> ports;
     for (int i = 0; i < n; ++i) {
         LONG port = bench::openClip(clip, &onIndexed);
@@ -172,7 +156,7 @@ int tilesRun(const char *clip, int n, double seconds, double floor) {
     while (indexedPorts < n) {
         Sleep(10);
     }
-    const int threadsOpen = processThreads();
+    const int threadsOpen = harness::processThreads();
     for (LONG port : ports) {
         PlayM4_Play(port, nullptr);
     }
@@ -180,7 +164,7 @@ int tilesRun(const char *clip, int n, double seconds, double floor) {
     measuring = true;
     const double start = bench::nowMs();
     Sleep(static_cast<DWORD>(seconds * 500));
-    const int threadsPlaying = processThreads();
+    const int threadsPlaying = harness::processThreads();
     double memNow = 0, memPeak = 0;
     committedMb(memNow, memPeak);
     Sleep(static_cast<DWORD>(seconds * 500));
