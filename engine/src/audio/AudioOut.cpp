@@ -133,6 +133,7 @@ void AudioOut::run(std::string path) {
             return;
         }
         track.first = track.st->start_time != AV_NOPTS_VALUE ? track.st->start_time : 0;
+        audible_ = true;
         Output out;
         while (!quit_) {
             if (!running_()) {
@@ -151,6 +152,7 @@ void AudioOut::run(std::string path) {
     } catch (...) {
         failed_ = true;
     }
+    audible_ = false;
 }
 
 bool AudioOut::openTrack(const std::string &path, Track &track) {

@@ -30,6 +30,8 @@ class AudioOut {
     // The sound thread ends while the clock stands still, so that an idle port runs no thread;
     // this starts it again once the clock runs, if sound is on.
     void resume();
+    // Sound is playing from the file's track.
+    bool audible() const { return audible_; }
 
   private:
     struct WaveBuffer;
@@ -61,7 +63,8 @@ class AudioOut {
     std::atomic<bool> quit_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> idle_{false}; // the thread ended because the clock stood still
-    std::mutex waveMutex_;          // guards wave_
+    std::atomic<bool> audible_{false};
+    std::mutex waveMutex_; // guards wave_
     HWAVEOUT wave_ = nullptr;
     std::atomic<WORD> volume_{0xFFFF};
 };

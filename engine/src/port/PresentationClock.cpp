@@ -90,6 +90,11 @@ bool PresentationClock::runsAtNormalSpeed() {
     return running_ && speedLevel_ == 0;
 }
 
+bool PresentationClock::runsAtMostNormalSpeed() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return running_ && speedLevel_ <= 0;
+}
+
 bool PresentationClock::step(int delta, int64_t shownMs) {
     std::lock_guard<std::mutex> lock(lock_);
     int level = speedLevel_ + delta;

@@ -37,6 +37,7 @@ class PresentationClock {
     // timer's jitter. INT64_MIN while the clock stands or waits for its anchor.
     int64_t lateBefore(int64_t intervalMs);
     bool runsAtNormalSpeed();
+    bool runsAtMostNormalSpeed();
 
     // One speed step, keeping the media time of this instant; false at the limit.
     bool faster(int64_t shownMs);
