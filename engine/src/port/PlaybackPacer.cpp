@@ -107,15 +107,17 @@ DecodedFrame PlaybackPacer::decodeToPlay(int number) {
     const int64_t first = index.firstPts();
     const int64_t lastLatePts = decoder.fromMs(lateBefore - 1, first);
     // Once every frame before the key frame at the clock is late, playback goes on from that
-    // key frame instead of decoding them. Showing late pictures, it goes there as soon as the
-    // clock will have reached it when the picture is out, which is then on time.
+    // key frame instead of decoding them. Showing late pictures, once behind, it goes there as
+    // soon as the clock will have reached it when the picture is out, which is then on time.
     const bool showLate = showsLate();
     int64_t clockMs = p_.clock.now(p_.playhead.ms);
     if (showLate) {
         clockMs += decoder.pictureMicros() / 1000;
     }
     int key = index.keyAtOrBefore(index.lastFrameAtOrBefore(decoder.fromMs(clockMs, first)));
-    if (key > number && (showLate || key - 1 <= index.lastFrameAtOrBefore(lastLatePts))) {
+    const bool behind = showLate ? number < index.count() && index.at(number).pts <= lastLatePts
+                                 : key - 1 <= index.lastFrameAtOrBefore(lastLatePts);
+    if (key > number && behind) {
         number = key;
     }
     // Late pictures that nothing refers to are not decoded at all.

@@ -174,8 +174,9 @@ void VideoDecoder::timePicture(std::chrono::steady_clock::time_point start) {
     const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(
                                std::chrono::steady_clock::now() - start)
                                .count();
-    // An average over the last several pictures: one slow key picture does not count alone.
-    pictureMicros_ = pictureMicros_ == 0 ? micros : pictureMicros_ + (micros - pictureMicros_) / 8;
+    // An average over the last several pictures, from nothing: neither one slow key picture
+    // nor the first pictures of a decoder still starting count alone.
+    pictureMicros_ += (micros - pictureMicros_) / 8;
 }
 
 void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {
