@@ -61,7 +61,9 @@ bool PlaybackPacer::tooLate(const DecodedFrame &frame) const {
     if (showsLate() && p_.index.isReady()) {
         // Until the clock reaches the key frame playback goes on from.
         const int key = p_.index.keyAfter(frame.number);
-        return key >= 0 && p_.clock.now(p_.playhead.ms) >= msOf(key);
+        if (key < 0 || p_.clock.now(p_.playhead.ms) < msOf(key)) {
+            return false;
+        }
     }
     // Where decoding alone cannot keep up, showing what it manages costs little and gains
     // a picture now and then.
