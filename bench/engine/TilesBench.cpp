@@ -3,10 +3,12 @@
 // Usage: bench_tiles floor CLIP N SECONDS        - N threads, each decoding CLIP over and over
 //                                                  on one thread with the planar copy the
 //                                                  display callback gets: pictures a second
-//        bench_tiles tiles CLIP N SECONDS [FLOOR] - N ports playing CLIP at 1x, no window:
-//                                                  pictures shown a second (and their share
-//                                                  of FLOOR), the slowest port, how far the
-//                                                  pictures trail the clock, memory, threads
+//        bench_tiles tiles CLIP N SECONDS [FLOOR [FLOOR_CPU]]
+//                                                - N ports playing CLIP at 1x, no window:
+//                                                  pictures shown a second and a CPU second
+//                                                  (and their share of the floor's), the
+//                                                  slowest port, how far the pictures trail
+//                                                  the clock, memory, threads
 #include "BenchClip.h"
 #include "BenchSupport.h"
 #include "PlayM4.h"
@@ -41,6 +43,17 @@ void committedMb(double &now, double &peak) {
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     now = counters.PagefileUsage / 1048576.0;
     peak = counters.PeakPagefileUsage / 1048576.0;
+}
+
+// CPU time of this process so far, user and kernel, in seconds: on a machine shared with other
+// work the pictures a CPU second compare better than the pictures a second.
+double cpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME &t) {
+        return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
 }
 
 // One clip decoded over and over on the calling thread until `stop`.
@@ -99,16 +112,17 @@ int floorRun(const char *clip, int n, double seconds) {
     }
     Sleep(1000); // every thread under way
     measuring = true;
-    const double start = bench::nowMs();
+    const double start = bench::nowMs(), cpuStart = cpuSeconds();
     Sleep(static_cast<DWORD>(seconds * 1000));
     measuring = false;
-    const double wall = (bench::nowMs() - start) / 1000.0;
+    const double wall = (bench::nowMs() - start) / 1000.0, cpu = cpuSeconds() - cpuStart;
     stop = true;
     for (std::thread &t : threads) {
         t.join();
     }
-    std::printf("floor: %d threads of the same FFmpeg, one each: %.1f pictures a second\n", n,
-                pictures / wall);
+    std::printf("floor: %d threads of the same FFmpeg, one each: %.1f pictures a second, %.1f a "
+                "CPU second\n",
+                n, pictures / wall, pictures / cpu);
     return 0;
 }
 
@@ -142,7 +156,7 @@ void CALLBACK onIndexed(DWORD, DWORD_PTR) {
     ++indexedPorts;
 }
 
-int tilesRun(const char *clip, int n, double seconds, double floor) {
+int tilesRun(const char *clip, int n, double seconds, double floor, double floorCpu) {
     const int threadsBefore = harness::processThreads();
     std::vector<LONG> ports;
     for (int i = 0; i < n; ++i) {
@@ -162,14 +176,14 @@ int tilesRun(const char *clip, int n, double seconds, double floor) {
     }
     Sleep(1000); // every port under way
     measuring = true;
-    const double start = bench::nowMs();
+    const double start = bench::nowMs(), cpuStart = cpuSeconds();
     Sleep(static_cast<DWORD>(seconds * 500));
     const int threadsPlaying = harness::processThreads();
     double memNow = 0, memPeak = 0;
     committedMb(memNow, memPeak);
     Sleep(static_cast<DWORD>(seconds * 500));
     measuring = false;
-    const double wall = (bench::nowMs() - start) / 1000.0;
+    const double wall = (bench::nowMs() - start) / 1000.0, cpu = cpuSeconds() - cpuStart;
     double memEnd = 0;
     committedMb(memEnd, memPeak);
     for (LONG port : ports) {
@@ -188,6 +202,10 @@ int tilesRun(const char *clip, int n, double seconds, double floor) {
                 rate);
     if (floor > 0) {
         std::printf(" (%.2fx the floor's %.1f)", rate / floor, floor);
+    }
+    std::printf(", %.1f a CPU second", total / cpu);
+    if (floorCpu > 0) {
+        std::printf(" (%.2fx the floor's %.1f)", total / cpu / floorCpu, floorCpu);
     }
     std::printf("\n  slowest port %.1f a second, %.2fx the mean %.1f; worst picture %.0f ms "
                 "behind its clock\n",
@@ -210,7 +228,7 @@ int main(int argc, char **argv) {
     }
     if (argc >= 5 && std::strcmp(argv[1], "tiles") == 0) {
         return tilesRun(argv[2], std::atoi(argv[3]), std::atof(argv[4]),
-                        argc > 5 ? std::atof(argv[5]) : 0.0);
+                        argc > 5 ? std::atof(argv[5]) : 0.0, argc > 6 ? std::atof(argv[6]) : 0.0);
     }
     std::printf("bench_tiles: see bench/engine/run.sh\n");
     return 0;
