@@ -7,6 +7,7 @@ set(_engine_sources
   src/demux/FrameIndex.cpp
   src/demux/MediaInput.cpp
   src/demux/Timeline.cpp
+  src/video/DecoderThreads.cpp
   src/video/FrameCache.cpp
   src/video/Positioner.cpp
   src/video/Presenter.cpp

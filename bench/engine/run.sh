@@ -77,3 +77,5 @@ tests_media="$build/tests/engine/media"
 bash "$top/tests/engine/make-media.sh" "$tests_media" >/dev/null
 "$build/wine-run.sh" "$build/bin/bench_sound.exe" "Z:$tests_media/listen_aac.mp4" \
   "Z:$tests_media/listen_aac.ts"
+# Many tiles at once against the decoding floor of this machine.
+bash "$top/bench/engine/tiles.sh" "$build"

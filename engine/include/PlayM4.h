@@ -55,6 +55,12 @@ typedef struct FramePosition {
      and the sound. A port that has shown nothing for 100 ms shows the next frame it decodes,
      however late; the last frame of the file is always shown. At normal speed, on a machine
      that keeps up, no frame is skipped.
+   - Except where decoding itself is what falls behind: on a port without sound, at normal
+     speed or slower, whose decoding takes most of a frame interval (many ports sharing few
+     cores), a late frame is shown rather than skipped, with its own time stamp, until the
+     clock reaches the next key frame; playback then goes on from the key frame the clock
+     will have reached when its picture is out. The picture stays within a group of pictures
+     of the clock, and what the machine decodes for the port is shown.
    - GetCurrentFrameNum, GetPlayedTime, GetPlayedTimeEx and GetPlayPos give the frame shown.
    - Play starts at once after OpenFile: the first frames play while the file is still being
      indexed. Calls that need the index (totals, positioning, key frames) wait for it.

@@ -3,7 +3,10 @@
 
 #include <psapi.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <iterator>
 
 using namespace enginetest;
 
@@ -18,9 +21,22 @@ SIZE_T peakPrivateBytes() {
     return counters.PeakPagefileUsage;
 }
 
+std::atomic<int> wrongStamps{0};
+LONG lastShown[64];
+
+// However late a frame is handed over, it carries its own time, and none comes out of order.
+void CALLBACK checkStamp(LONG port, char *, LONG, LONG, LONG, LONG stamp, LONG, LONG number) {
+    if (stamp != number * 40 || number <= lastShown[port & 63]) {
+        ++wrongStamps;
+    }
+    lastShown[port & 63] = number;
+}
+
 // Plays `count` ports of one clip together to their ends: every port shows its last frame
 // before the end is posted, and none stops on the way.
 void playTogether(const char *clip, int count) {
+    wrongStamps = 0;
+    std::fill(std::begin(lastShown), std::end(lastShown), -1);
     EndWindow window;
     std::string path = media(clip);
     std::vector<LONG> ports;
@@ -30,6 +46,7 @@ void playTogether(const char *clip, int count) {
         ports.push_back(port);
         ASSERT_TRUE(PlayM4_SetFileEndMsg(port, window.hwnd, kEndMessage));
         ASSERT_TRUE(PlayM4_OpenFile(port, &path[0])) << "code " << PlayM4_GetLastError(port);
+        ASSERT_TRUE(PlayM4_SetDisplayCallBack(port, &checkStamp));
     }
     const DWORD last = PlayM4_GetFileTotalFrames(ports[0]) - 1;
     for (LONG port : ports) {
@@ -61,6 +78,7 @@ void playTogether(const char *clip, int count) {
     std::printf("%d ports of %s: peak private bytes %lu MB\n", count, clip,
                 static_cast<unsigned long>(peak >> 20));
     EXPECT_EQ(0, early);
+    EXPECT_EQ(0, wrongStamps.load());
     EXPECT_EQ(count, EndWindow::endMessages);
     for (int i = 0; i < count; ++i) {
         EXPECT_EQ(last, frames[i]) << "port " << ports[i];

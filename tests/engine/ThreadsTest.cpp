@@ -2,6 +2,7 @@
 // for a thread that waits for it.
 #include "EngineSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -358,4 +359,46 @@ TEST(Teardown, CloseFreeAndWithdrawFromInsideTheOwnCallbackSucceed) {
             break;
         }
     }
+}
+
+namespace {
+std::atomic<int> tilesIndexed{0};
+void CALLBACK tileIndexed(DWORD, DWORD_PTR) {
+    ++tilesIndexed;
+}
+} // namespace
+
+// The threads FFmpeg runs for all open decoders together never outnumber the cores (here a
+// machine said to have 16); a port beyond that decodes on its own worker. Counted: the
+// process's threads once every index is built, against the count before opening; then while
+// all play, when each port's worker runs as well.
+TEST(Threads, ThirtyTwoPortsOnSixteenCoresRunNoMoreDecodingThreadsThanCores) {
+    using harness::processThreads;
+    ASSERT_TRUE(SetEnvironmentVariableA("KESTRAVA_ENGINE_CORES", "16"));
+    const int before = processThreads();
+    tilesIndexed = 0;
+    std::string path = media("tiny.mp4");
+    std::vector<LONG> ports(32, -1);
+    for (LONG &port : ports) {
+        ASSERT_TRUE(PlayM4_GetPort(&port));
+        ASSERT_TRUE(PlayM4_SetFileRefCallBack(port, &tileIndexed, 0));
+        ASSERT_TRUE(PlayM4_OpenFile(port, &path[0])) << "code " << PlayM4_GetLastError(port);
+    }
+    SetEnvironmentVariableA("KESTRAVA_ENGINE_CORES", nullptr);
+    ASSERT_TRUE(waitFor([] { return tilesIndexed == 32; }));
+    // The index builders end after their callbacks.
+    waitFor([&] { return processThreads() - before <= 16; }, 5000);
+    const int open = processThreads() - before;
+    EXPECT_LE(open, 16);
+    EXPECT_GT(open, 2) << "more than the machine's own cores: the setting is read";
+    int playing = 0;
+    for (LONG port : ports) {
+        EXPECT_TRUE(PlayM4_Play(port, nullptr));
+        playing = std::max(playing, processThreads() - before);
+    }
+    EXPECT_LE(playing, 16 + 32);
+    for (LONG port : ports) {
+        EXPECT_TRUE(PlayM4_FreePort(port));
+    }
+    EXPECT_TRUE(waitFor([&] { return processThreads() <= before; }));
 }

@@ -1,9 +1,12 @@
 // What the engine tests, the component tests and the benchmarks share: the performance-counter
-// clock, the folder of generated clips and a wait that keeps this thread's messages flowing.
+// clock, the folder of generated clips, a wait that keeps this thread's messages flowing and
+// the count of this process's threads.
 #ifndef KESTRAVA_TESTS_SUPPORT_HARNESS_H
 #define KESTRAVA_TESTS_SUPPORT_HARNESS_H
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <functional>
@@ -47,6 +50,22 @@ inline bool waitFor(const std::function<bool()> &done, DWORD limitMs, DWORD poll
         Sleep(pollMs);
     }
     return true;
+}
+
+// The threads of this process now, as Toolhelp lists them.
+inline int processThreads() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+    }
+    CloseHandle(snap);
+    return count;
 }
 
 } // namespace harness

@@ -91,6 +91,11 @@ bool AudioOut::switchOn(std::chrono::steady_clock::time_point asked) {
     return !wasOn && asked - cuedAt_ > std::chrono::milliseconds(kFreshMs);
 }
 
+bool AudioOut::audible() {
+    std::lock_guard<std::mutex> lock(state_);
+    return on_ && !threadEnded_; // the thread ends at once on a file without sound
+}
+
 void AudioOut::stop() {
     std::lock_guard<std::mutex> control(control_);
     {

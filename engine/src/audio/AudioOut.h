@@ -50,6 +50,8 @@ class AudioOut {
     // The first use of the sound system in a process takes a second or more (under Wine): it is
     // made on a thread of its own while a file opens, before anything waits for it.
     static void warmUp();
+    // Sound is switched on for a file that has a track to hear: the picture keeps to it.
+    bool audible();
 
   private:
     struct Cue {

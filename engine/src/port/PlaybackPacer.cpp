@@ -10,10 +10,14 @@ namespace {
 constexpr auto kLongestBlank = std::chrono::milliseconds(100);
 // A writer that has written nothing for this long has finished.
 constexpr int64_t kWriterPauseMs = 2000;
+// Decoding that takes more than this share of a frame interval wins back too little time by
+// skipping a late picture for the work thrown away with it.
+constexpr int64_t kSkipWorthPercent = 75;
 } // namespace
 
 // Make sure the next frame is decoded, wait for its time, show it. A frame the clock has passed
-// by more than a frame interval is not shown when decoding or the display callback is slower.
+// by more than a frame interval is not shown when the display callback is slower, nor mostly
+// when decoding is, unless skipping it would not catch up (showsLate).
 void PlaybackPacer::step(std::unique_lock<std::mutex> &lock) {
     Playhead &head = p_.playhead;
     int want = head.nextToPlay();
@@ -91,9 +95,31 @@ bool PlaybackPacer::tooLate(const DecodedFrame &frame) const {
     if (p_.index.isReady() && frame.number >= p_.index.count() - 1) {
         return false;
     }
+    if (showsLate() && p_.index.isReady()) {
+        // Until the clock reaches the key frame playback goes on from.
+        const int key = p_.index.keyAfter(frame.number);
+        if (key < 0 || p_.clock.now(p_.playhead.ms) < msOf(key)) {
+            return false;
+        }
+    }
     // Where decoding alone cannot keep up, showing what it manages costs little and gains
     // a picture now and then.
     return std::chrono::steady_clock::now() - p_.playhead.shownAt < kLongestBlank;
+}
+
+// Late pictures are shown rather than skipped where skipping cannot catch up: decoding alone
+// takes most of a frame interval (many ports sharing few cores). Playback then keeps to the
+// clock at key frames. Not with sound, whose clock the picture follows, nor faster than normal.
+bool PlaybackPacer::showsLate() const {
+    if (p_.audio.audible() || !p_.clock.runsAtMostNormalSpeed()) {
+        return false;
+    }
+    return p_.decoder.pictureMicros() * 100 >
+           p_.decoder.frameDurationMs() * 1000 * kSkipWorthPercent;
+}
+
+int64_t PlaybackPacer::msOf(int frame) const {
+    return p_.decoder.toMs(p_.index.at(frame).pts, p_.index.firstPts());
 }
 
 DecodedFrame PlaybackPacer::decodeToPlay(int number) {
@@ -120,10 +146,17 @@ DecodedFrame PlaybackPacer::decodeToPlay(int number) {
     const int64_t first = index.firstPts();
     const int64_t lastLatePts = decoder.fromMs(lateBefore - 1, first);
     // Once every frame before the key frame at the clock is late, playback goes on from that
-    // key frame instead of decoding them.
-    int key = index.keyAtOrBefore(
-        index.lastFrameAtOrBefore(decoder.fromMs(p_.clock.now(p_.playhead.ms), first)));
-    if (key > number && key - 1 <= index.lastFrameAtOrBefore(lastLatePts)) {
+    // key frame instead of decoding them. Showing late pictures, once behind, it goes there as
+    // soon as the clock will have reached it when the picture is out, which is then on time.
+    const bool showLate = showsLate();
+    int64_t clockMs = p_.clock.now(p_.playhead.ms);
+    if (showLate) {
+        clockMs += decoder.pictureMicros() / 1000;
+    }
+    int key = index.keyAtOrBefore(index.lastFrameAtOrBefore(decoder.fromMs(clockMs, first)));
+    const bool behind = showLate ? number < index.count() && index.at(number).pts <= lastLatePts
+                                 : key - 1 <= index.lastFrameAtOrBefore(lastLatePts);
+    if (key > number && behind) {
         number = key;
     }
     // Late pictures that nothing refers to are not decoded at all.

@@ -1,6 +1,7 @@
 // Playback in time with the clock: one round at a time on the port's worker, it decodes the
 // next frame, waits for its time and shows it. A frame that comes too late is skipped, not
-// shown, so that what is shown keeps up with the clock (and the sound).
+// shown, so that what is shown keeps up with the clock (and the sound); where decoding itself
+// cannot keep up, late pictures are shown and playback catches up at key frames.
 #ifndef KESTRAVA_PLAYCTRL_PLAYBACKPACER_H
 #define KESTRAVA_PLAYCTRL_PLAYBACKPACER_H
 
@@ -73,6 +74,8 @@ class PlaybackPacer {
   private:
     bool holdsCutOff(std::unique_lock<std::mutex> &lock);
     bool tooLate(const DecodedFrame &frame) const;
+    bool showsLate() const;
+    int64_t msOf(int frame) const;
     DecodedFrame decodeToPlay(int number);
 
     Host &host_;

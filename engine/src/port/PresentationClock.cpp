@@ -103,6 +103,11 @@ void PresentationClock::follow(int64_t heardMs) {
     rebaseLocked(error > kFollowJumpMs || error < -kFollowJumpMs ? heardMs : now + error / 2);
 }
 
+bool PresentationClock::runsAtMostNormalSpeed() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return running_ && speedLevel_ <= 0;
+}
+
 bool PresentationClock::step(int delta, int64_t shownMs) {
     std::lock_guard<std::mutex> lock(lock_);
     int level = speedLevel_ + delta;

@@ -40,6 +40,7 @@ class PresentationClock {
     // The sound is the master clock while it is heard: media time `heardMs` is heard now. The
     // clock moves towards it, continuously, so the picture keeps to the sound.
     void follow(int64_t heardMs);
+    bool runsAtMostNormalSpeed();
 
     // One speed step, keeping the media time of this instant; false at the limit.
     bool faster(int64_t shownMs);

@@ -4,6 +4,7 @@
 #include "demux/MediaInput.h"
 
 #include <algorithm>
+#include <chrono>
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -17,6 +18,7 @@ void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *ab
     metEnd_ = false;
     lastNumber_ = -1;
     skippedUpTo_ = INT64_MIN;
+    pictureMicros_ = 0;
     fmt_ = openInput(utf8Path, abort);
     stream_ = bestStream(fmt_.get(), AVMEDIA_TYPE_VIDEO);
     if (stream_ < 0) {
@@ -36,7 +38,7 @@ void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *ab
     if (!codec_ || avcodec_parameters_to_context(codec_.get(), par) < 0) {
         throw EngineError{kInitDecoder};
     }
-    codec_->thread_count = 0;
+    codec_->thread_count = threads_.take();
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     codec_->pkt_timebase = stream()->time_base;
     if (avcodec_open2(codec_.get(), codec, nullptr) < 0) {
@@ -50,6 +52,7 @@ void VideoDecoder::open(const std::string &utf8Path, const std::atomic<bool> *ab
 
 void VideoDecoder::close() {
     codec_.reset();
+    threads_.release();
     fmt_.reset();
     packet_.reset();
     stream_ = -1;
@@ -95,6 +98,7 @@ void countFailure(int rc, int &failures) {
 } // namespace
 
 DecodedFrame VideoDecoder::next(const FrameIndex *index) {
+    const auto start = std::chrono::steady_clock::now();
     FramePtr frame(av_frame_alloc());
     if (!frame) {
         throw EngineError{kAllocMemory};
@@ -103,6 +107,7 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
     for (;;) {
         int rc = avcodec_receive_frame(codec_.get(), frame.get());
         if (rc == 0) {
+            timePicture(start);
             int64_t pts = frame->best_effort_timestamp;
             int number = -1;
             if (index && pts != AV_NOPTS_VALUE) {
@@ -163,6 +168,15 @@ DecodedFrame VideoDecoder::next(const FrameIndex *index) {
             countFailure(rc, failures);
         }
     }
+}
+
+void VideoDecoder::timePicture(std::chrono::steady_clock::time_point start) {
+    const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    // An average over the last several pictures, from nothing: neither one slow key picture
+    // nor the first pictures of a decoder still starting count alone.
+    pictureMicros_ += (micros - pictureMicros_) / 8;
 }
 
 void VideoDecoder::seekBefore(int frame, const FrameIndex &index) {

@@ -5,8 +5,10 @@
 
 #include "base/FfmpegPtr.h"
 #include "demux/FrameIndex.h"
+#include "video/DecoderThreads.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +32,9 @@ class VideoDecoder {
     int streamIndex() const { return stream_; }
     AVFormatContext *format() const { return fmt_.get(); }
     int64_t frameDurationMs() const;
+    // Wall time a picture has taken to come out of next() of late, in microseconds: what the
+    // port gets of the machine, with the other ports' decoding counted in.
+    int64_t pictureMicros() const { return pictureMicros_; }
 
     // The next frame in display order, numbered from the index once it is ready (before
     // that, frames count up from zero). Empty at the end of the stream; a decoder out of
@@ -62,8 +67,10 @@ class VideoDecoder {
 
   private:
     bool seeksByBytes() const;
+    void timePicture(std::chrono::steady_clock::time_point start);
     void forgetEnd();
 
+    DecoderThreads threads_; // outlives codec_, whose threads it counts
     FormatContextPtr fmt_;
     CodecContextPtr codec_;
     PacketPtr packet_;
@@ -75,6 +82,7 @@ class VideoDecoder {
     bool skipNonReference_ = false;
     int64_t wantedFrom_ = AV_NOPTS_VALUE;
     int64_t skippedUpTo_ = INT64_MIN; // the latest picture that may have been left out
+    int64_t pictureMicros_ = 0;
 };
 
 // Leaves out unwanted pictures while decoding towards a target, and no longer.
