@@ -97,7 +97,8 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     static void CALLBACK OnFileRefDone(DWORD port, DWORD_PTR user);
 
   protected:
-    // The client's thread alone touches these (apartment model); no lock.
+    // -- no lock: the apartment's thread touches these, and a host function on an engine thread
+    // reaches all but speedLevel through the calls AnalysisSubscriber.h allows it.
     LONG renderWindow; // the window of the last OpenFile, as the client gave it
     LONG speedLevel;   // successful Fast minus Slow since playback last started
     CData fileName;    // the last opened path, ANSI; emptied when an open fails
