@@ -1,7 +1,9 @@
-// Owning types for the handles the component holds: each closes what it owns exactly once, on
-// every path, so an exception between acquiring and releasing leaks nothing.
+// Owning types for what COM hands the component: BSTRs, interface references and what a type
+// library lends. The owners of plain Windows handles are in Owners.h, which this brings along.
 #ifndef KESTRAVA_COM_OWNED_H
 #define KESTRAVA_COM_OWNED_H
+
+#include "Owners.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -10,57 +12,6 @@
 
 namespace kestrava {
 
-// A handle of one kind, move-only. Traits give its empty value and how to close it.
-template <class Traits> class Owned {
-  public:
-    using Handle = typename Traits::Handle;
-
-    Owned() noexcept = default;
-    explicit Owned(Handle handle) noexcept : handle_(handle) {}
-    Owned(Owned &&other) noexcept : handle_(other.release()) {}
-    Owned &operator=(Owned &&other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    ~Owned() { reset(); }
-    Owned(const Owned &) = delete;
-    Owned &operator=(const Owned &) = delete;
-
-    Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Traits::empty(); }
-    Handle release() noexcept { return std::exchange(handle_, Traits::empty()); }
-    void reset(Handle handle = Traits::empty()) noexcept {
-        Handle old = std::exchange(handle_, handle);
-        if (old != Traits::empty()) {
-            Traits::close(old);
-        }
-    }
-    // For functions that hand out a handle through a pointer; whatever was held is closed first.
-    Handle *out() noexcept {
-        reset();
-        return &handle_;
-    }
-
-  private:
-    Handle handle_ = Traits::empty();
-};
-
-// Traits of a handle that is empty when null and that `Close` closes.
-template <class H, auto Close> struct ClosedBy {
-    using Handle = H;
-    static H empty() noexcept { return nullptr; }
-    static void close(H handle) noexcept { Close(handle); }
-};
-struct FileTraits {
-    using Handle = HANDLE;
-    static HANDLE empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE file) noexcept { CloseHandle(file); }
-};
-
-// An opened or created key, never a predefined root.
-using RegKey = Owned<ClosedBy<HKEY, &RegCloseKey>>;
-using ModuleRef = Owned<ClosedBy<HMODULE, &FreeLibrary>>; // one LoadLibrary reference
-using FileHandle = Owned<FileTraits>; // from CreateFile: INVALID_HANDLE_VALUE is empty
 using Bstr = Owned<ClosedBy<BSTR, &SysFreeString>>;
 
 // A new BSTR holding `text`; empty when there was no memory for it.

@@ -1,5 +1,7 @@
 #include "DemoWindow.h"
 
+#include "Owners.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -52,7 +54,8 @@ bool DemoWindow::saveScreenshot(const std::string &path) {
     if (w <= 0 || h <= 0) {
         return false;
     }
-    HDC windowDc = GetDC(hwnd_);
+    const kestrava::WindowDc window(hwnd_);
+    HDC windowDc = window.get();
     HDC memory = CreateCompatibleDC(windowDc);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -84,7 +87,6 @@ bool DemoWindow::saveScreenshot(const std::string &path) {
         DeleteObject(dib);
     }
     DeleteDC(memory);
-    ReleaseDC(hwnd_, windowDc);
     return ok;
 }
 

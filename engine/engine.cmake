@@ -32,7 +32,7 @@ add_library(playctrl_objects OBJECT ${_engine_sources})
 target_include_directories(playctrl_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include
                                                    ${CMAKE_CURRENT_LIST_DIR}/src)
 target_compile_definitions(playctrl_objects PUBLIC PLAYM4_BUILDING_ENGINE)
-target_link_libraries(playctrl_objects PUBLIC ffmpeg::ffmpeg gdi32 user32 winmm)
+target_link_libraries(playctrl_objects PUBLIC ffmpeg::ffmpeg gdi32 user32 winmm PRIVATE kestrava_win)
 
 add_library(playctrl_engine SHARED ${KESTRAVA_PLAYCTRL_DEF})
 add_library(playctrl_failing SHARED EXCLUDE_FROM_ALL

@@ -1,3 +1,5 @@
+// The one step that points the log library at its configuration, taken as each player object
+// is made.
 #ifndef KESTRAVA_LOG_LOGCONFIGURATION_H
 #define KESTRAVA_LOG_LOGCONFIGURATION_H
 

@@ -123,7 +123,7 @@ long AnalysisRegistry::framesInFlight() noexcept {
 }
 
 void AnalysisRegistry::add(AnalysisSubscriber *subscriber) noexcept {
-    MutexGuard guard(lock_);
+    kestrava::LockGuard<ACE_Thread_Mutex> guard(lock_);
     if (guard.acquired()) {
         reclaim();
         append(subscriber); // without memory for the entry the subscriber stays out
@@ -194,7 +194,7 @@ void AnalysisRegistry::reclaim() noexcept {
 void AnalysisRegistry::remove(AnalysisSubscriber *subscriber) noexcept {
     bool found = false;
     {
-        MutexGuard guard(lock_);
+        kestrava::LockGuard<ACE_Thread_Mutex> guard(lock_);
         if (!guard.acquired()) {
             return;
         }
@@ -254,25 +254,26 @@ bool AnalysisRegistry::takeTurn(Walker &walker, const std::atomic<AnalysisSubscr
         turn_.depth = 1;
         return true;
     }
-    AcquireSRWLockExclusive(&turn_.lock);
-    walker.ticket = ++turn_.tickets;
-    ++turn_.waiting; // before the holder is looked at: see giveBackTurn()
     bool granted = false;
-    for (;;) {
-        none = 0;
-        if (oldestWaiting(walker) && turn_.holder.compare_exchange_strong(none, self)) {
-            granted = true;
-            break;
+    {
+        kestrava::LockGuard<SRWLOCK> guard(turn_.lock);
+        walker.ticket = ++turn_.tickets;
+        ++turn_.waiting; // before the holder is looked at: see giveBackTurn()
+        for (;;) {
+            none = 0;
+            if (oldestWaiting(walker) && turn_.holder.compare_exchange_strong(none, self)) {
+                granted = true;
+                break;
+            }
+            // Whoever removes, opens or closes it may be the holder, waiting for this thread.
+            if (entry.load() != &subscriber || subscriber.withdrawals_.load() != 0) {
+                break;
+            }
+            SleepConditionVariableSRW(&turn_.changed, &turn_.lock, INFINITE, 0);
         }
-        // Whoever removes, opens or closes it may be the holder, waiting for this thread.
-        if (entry.load() != &subscriber || subscriber.withdrawals_.load() != 0) {
-            break;
-        }
-        SleepConditionVariableSRW(&turn_.changed, &turn_.lock, INFINITE, 0);
+        walker.ticket = 0;
+        --turn_.waiting;
     }
-    walker.ticket = 0;
-    --turn_.waiting;
-    ReleaseSRWLockExclusive(&turn_.lock);
     if (granted) {
         turn_.depth = 1;
     } else {
@@ -306,8 +307,7 @@ void AnalysisRegistry::wakeWaiting() noexcept {
     if (turn_.waiting.load() == 0) {
         return; // a frame that counts itself from now on sees the change
     }
-    AcquireSRWLockExclusive(&turn_.lock);
-    ReleaseSRWLockExclusive(&turn_.lock);
+    { kestrava::LockGuard<SRWLOCK> passed(turn_.lock); }
     WakeAllConditionVariable(&turn_.changed);
 }
 

@@ -3,30 +3,12 @@
 #define KESTRAVA_PLAYER_ANALYSISREGISTRY_H
 
 #include "AnalysisSubscriber.h"
+#include "Guards.h"
 
 #include <ace/Thread_Mutex.h>
 
 #include <atomic>
 #include <cstddef>
-
-// Holds an ACE_Thread_Mutex for the guard's lifetime; releases only what it acquired.
-class MutexGuard {
-  public:
-    explicit MutexGuard(ACE_Thread_Mutex &mutex) noexcept
-        : mutex_(mutex), acquired_(mutex.acquire() != -1) {}
-    ~MutexGuard() {
-        if (acquired_) {
-            mutex_.release();
-        }
-    }
-    MutexGuard(const MutexGuard &) = delete;
-    MutexGuard &operator=(const MutexGuard &) = delete;
-    bool acquired() const { return acquired_; }
-
-  private:
-    ACE_Thread_Mutex &mutex_;
-    const bool acquired_;
-};
 
 // What the registry promises, and how:
 // 1. Host functions run one at a time in the process, whatever their port: a frame calls one
@@ -90,7 +72,8 @@ class AnalysisRegistry {
         std::atomic<unsigned> claim{0};                     // odd while a walk is under way
         std::atomic<DWORD> thread{0};                       // the walking thread; 0 when unknown
         std::atomic<AnalysisSubscriber *> calling{nullptr}; // the record it reads or calls
-        unsigned long long ticket = 0; // guarded by turn_.lock: when it began to wait; 0 = not
+        // -- protected by turn_.lock
+        unsigned long long ticket = 0; // when it began to wait; 0 = not waiting
         char padding[40];              // a cache line each, in both architectures
     };
     class WalkerClaim;
@@ -100,11 +83,12 @@ class AnalysisRegistry {
     // that has to wait does so on `changed`, under `lock`.
     struct Turn {
         std::atomic<DWORD> holder{0};
-        unsigned depth = 0;               // the holder's alone
-        std::atomic<unsigned> waiting{0}; // changed under lock
+        unsigned depth = 0; // the holder's alone
         SRWLOCK lock = SRWLOCK_INIT;
         CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-        unsigned long long tickets = 0; // guarded by lock
+        // -- protected by lock (waiting is read without it)
+        std::atomic<unsigned> waiting{0};
+        unsigned long long tickets = 0;
     };
 
     AnalysisRegistry() = default;
@@ -123,10 +107,12 @@ class AnalysisRegistry {
 
     // Serialises add and remove (never held by a walk, so a host function may take it).
     ACE_Thread_Mutex lock_;
-    // The entries that walks read: replaced as a whole, appended to, and cleared in place
-    // under lock_; read without it.
+    // -- protected by lock_ (entries_ is read without it)
+    // The entries that walks read: replaced as a whole, appended to, and cleared in place.
     std::atomic<Entries *> entries_{nullptr};
-    Entries *retired_ = nullptr; // guarded by lock_: replaced entries that a walk may still read
+    Entries *retired_ = nullptr; // replaced entries that a walk may still read
+
+    // -- without a lock: each walk claims a slot of its own
     Walker walkers_[kWalkers];
     Turn turn_;
 };

@@ -9,6 +9,20 @@
 
 // The host's analysis function: frame data, size, width, height, userData, reversed. userData
 // is pointer-sized: 64-bit hosts pass addresses in it.
+//
+// Its thread and re-entry contract (AnalysisRegistry.h says how the registry keeps it):
+// - It runs on the engine's thread of its object's port, never on the host's apartment thread,
+//   and one at a time in the process whatever its object; a frame shown from inside it, on its
+//   own thread, calls it again.
+// - From inside, on its own object or any other, it may call OpenFile, CloseFile,
+//   SetAnalyzeCallBack and every getter, and release the last reference. A CloseFile or last
+//   release of its own object completes when it returns: its frame is the last. Calls that move
+//   or capture another object (Play, Pause, Stop, speed, positioning, stepping, GetPicture) wait
+//   for that object's engine thread, which may wait for this function's turn: hosts make them
+//   from their own thread.
+// - Through those calls it reaches these fields of KestravaCOM on the engine's thread: `port`
+//   (atomic), `renderWindow`, `fileName`, `playState` and `registered_` (no lock: a host does
+//   not call one object from two threads at once), and the three values below (never waits).
 typedef void(CALLBACK *AnalysisCallback)(char *data, LONG size, LONG width, LONG height,
                                          LONG_PTR userData, LONG reversed);
 

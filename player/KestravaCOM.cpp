@@ -22,6 +22,19 @@ KestravaCOM::~KestravaCOM() {
     }
 }
 
+std::array<kestrava::InterfaceEntry, 9> KestravaCOM::interfaceMap(IUnknown *unknown) {
+    IBaseFilePlay *base = this;
+    return {{{&IID_IUnknown, unknown},
+             {&IID_IBaseFilePlay, base},
+             {&IID_IDispatch, base},
+             {&IID_ICapture, static_cast<ICapture *>(this)},
+             {&IID_IConvert, static_cast<IConvert *>(this)},
+             {&IID_IExtendHalvet, static_cast<IExtendHalvet *>(this)},
+             {&IID_IFileInfo, static_cast<IFileInfo *>(this)},
+             {&IID_IPlayFrame, static_cast<IPlayFrame *>(this)},
+             {&IID_IRegionManify, static_cast<IRegionManify *>(this)}}};
+}
+
 void CALLBACK KestravaCOM::OnFileRefDone(DWORD, DWORD_PTR) {}
 
 void KestravaCOM::ThrowBFrames(DWORD count) noexcept {

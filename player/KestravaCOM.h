@@ -1,14 +1,17 @@
-// The player object: one SDK port, one file at a time, seven dual interfaces. IUnknown and the
-// four IDispatch hooks are supplied by the COM server's class templates that derive from it.
+// The player object: one SDK port, one file at a time, seven dual interfaces, listed in its
+// interface map. IUnknown and the four IDispatch hooks are supplied by the COM server's class
+// templates that derive from it.
 #ifndef KESTRAVA_PLAYER_KESTRAVACOM_H
 #define KESTRAVA_PLAYER_KESTRAVACOM_H
 
 #include "AnalysisSubscriber.h"
 #include "DualInterface.h"
+#include "InterfaceMap.h"
 
 #include "CData.h"
 #include "Kestrava.h"
 
+#include <array>
 #include <string>
 
 class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
@@ -29,6 +32,12 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     ~KestravaCOM() override;
     KestravaCOM(const KestravaCOM &) = delete;
     KestravaCOM &operator=(const KestravaCOM &) = delete;
+
+    // The interfaces an object answers QueryInterface for; IUnknown is answered by `unknown`,
+    // which is the caller's business (the object itself, or an aggregate's inner IUnknown).
+    std::array<kestrava::InterfaceEntry, 9> interfaceMap(IUnknown *unknown);
+    // The object's own IUnknown when it stands alone.
+    IUnknown *identity() { return static_cast<IBaseFilePlay *>(this); }
 
     virtual HRESULT dispatchTypeInfoCount(REFIID itf, UINT *count) = 0;
     virtual HRESULT dispatchTypeInfo(REFIID itf, UINT index, LCID lcid, ITypeInfo **info) = 0;
@@ -88,7 +97,8 @@ class KestravaCOM : public DualInterface<IBaseFilePlay, KestravaCOM>,
     static void CALLBACK OnFileRefDone(DWORD port, DWORD_PTR user);
 
   protected:
-    // The client's thread alone touches these (apartment model); no lock.
+    // -- no lock: the apartment's thread touches these, and a host function on an engine thread
+    // reaches all but speedLevel through the calls AnalysisSubscriber.h allows it.
     LONG renderWindow; // the window of the last OpenFile, as the client gave it
     LONG speedLevel;   // successful Fast minus Slow since playback last started
     CData fileName;    // the last opened path, ANSI, `?` where it fails; emptied when an open fails

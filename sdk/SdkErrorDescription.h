@@ -1,3 +1,4 @@
+// The engine's error codes as text, for the wrappers' log entries.
 #ifndef KESTRAVA_SDK_SDKERRORDESCRIPTION_H
 #define KESTRAVA_SDK_SDKERRORDESCRIPTION_H
 

@@ -24,7 +24,7 @@ class ClassFactory final : public IClassFactory {
 
     // The module's own reference (count 1) does not keep the module loaded; a client's does.
     STDMETHODIMP_(ULONG) AddRef() override {
-        ModuleLockGuard guard(countLock_);
+        LockGuard<ModuleLock> guard(countLock_);
         if (++refs_ == 2) {
             module::lock();
         }
@@ -34,7 +34,7 @@ class ClassFactory final : public IClassFactory {
     STDMETHODIMP_(ULONG) Release() override {
         ULONG refs;
         {
-            ModuleLockGuard guard(countLock_);
+            LockGuard<ModuleLock> guard(countLock_);
             refs = --refs_;
             if (refs == 1) {
                 module::unlock();
@@ -67,7 +67,8 @@ class ClassFactory final : public IClassFactory {
 
   private:
     ObjectCreator creator_;
-    ModuleLock countLock_; // guards refs_
+    ModuleLock countLock_;
+    // -- protected by countLock_
     ULONG refs_ = 0;
 };
 
@@ -84,7 +85,7 @@ HRESULT getClassObject(REFCLSID clsid, REFIID iid, void **object) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     if (!classObject.load(std::memory_order_acquire)) {
-        ModuleLockGuard guard(module::classObjectLock());
+        LockGuard<ModuleLock> guard(module::classObjectLock());
         if (!classObject.load(std::memory_order_relaxed)) {
             ClassFactory *factory = new (std::nothrow) ClassFactory(&createKestravaObject);
             if (!factory) {

@@ -8,9 +8,9 @@ namespace kestrava {
 
 HRESULT createKestravaObject(IUnknown *outer, REFIID iid, void **object) {
     if (outer) {
-        return AggregatedObject<KestravaCOM>::create(outer, iid, object);
+        return AggregatedPlayer<KestravaCOM>::create(outer, iid, object);
     }
-    return StandaloneObject<KestravaCOM>::create(iid, object);
+    return StandalonePlayer<KestravaCOM>::create(iid, object);
 }
 
 } // namespace kestrava

@@ -20,7 +20,9 @@ alignas(ModuleLock) unsigned char typeInfoLockStorage[sizeof(ModuleLock)];
 alignas(ModuleLock) unsigned char classObjectLockStorage[sizeof(ModuleLock)];
 ModuleLock *typeInfoLockPtr = nullptr;
 ModuleLock *classObjectLockPtr = nullptr;
-Termination *terminations = nullptr; // newest first; guarded by typeInfoLock, its only writer
+
+// -- protected by typeInfoLock, its only writer; read alone at detach
+Termination *terminations = nullptr; // newest first
 
 } // namespace
 
@@ -69,7 +71,7 @@ bool addTermination(TerminationFunction function, void *argument) {
     if (!entry) {
         return false;
     }
-    ModuleLockGuard guard(typeInfoLock());
+    LockGuard<ModuleLock> guard(typeInfoLock());
     entry->next = terminations;
     terminations = entry;
     return true;

@@ -2,34 +2,14 @@
 #ifndef KESTRAVA_SERVER_MODULE_H
 #define KESTRAVA_SERVER_MODULE_H
 
+#include "Guards.h"
+
 #include <windows.h>
 
 namespace kestrava {
 
-// A critical section with scoped entry; every lock of the module is one of these.
-class ModuleLock {
-  public:
-    ModuleLock() { InitializeCriticalSection(&section_); }
-    ~ModuleLock() { DeleteCriticalSection(&section_); }
-    ModuleLock(const ModuleLock &) = delete;
-    ModuleLock &operator=(const ModuleLock &) = delete;
-    void enter() { EnterCriticalSection(&section_); }
-    void leave() { LeaveCriticalSection(&section_); }
-
-  private:
-    CRITICAL_SECTION section_;
-};
-
-class ModuleLockGuard {
-  public:
-    explicit ModuleLockGuard(ModuleLock &lock) : lock_(lock) { lock_.enter(); }
-    ~ModuleLockGuard() { lock_.leave(); }
-    ModuleLockGuard(const ModuleLockGuard &) = delete;
-    ModuleLockGuard &operator=(const ModuleLockGuard &) = delete;
-
-  private:
-    ModuleLock &lock_;
-};
+// Every lock of the module is a critical section, held through LockGuard<ModuleLock>.
+using ModuleLock = CriticalSection;
 
 namespace module {
 

@@ -48,7 +48,7 @@ HRESULT TypeInfoCache::load(LCID lcid, ITypeInfo **info) {
     if (*info) {
         return S_OK;
     }
-    ModuleLockGuard guard(module::typeInfoLock());
+    LockGuard<ModuleLock> guard(module::typeInfoLock());
     *info = info_.load(std::memory_order_acquire);
     if (*info) {
         return S_OK;

@@ -38,9 +38,10 @@ class TypeInfoCache {
     static void release(void *record);
 
     const IID &iid_;
-    // Published once, after memberNameTable_ is complete; read without a lock from then on.
+    // -- protected by module::typeInfoLock() until info_ is published, read without it after
+    // Published once, after memberNameTable_ is complete.
     std::atomic<ITypeInfo *> info_{nullptr};
-    std::vector<MemberName> memberNameTable_; // written under the type-information lock only
+    std::vector<MemberName> memberNameTable_;
 };
 
 } // namespace kestrava

@@ -1,9 +1,11 @@
-// The component on the real engine: snapshots of any size, and host functions that drive player
-// objects from inside the engine's display callback.
+// The component on the real engine: snapshots of any size, host functions that drive player
+// objects from inside the engine's display callback, and Kestrava.DLL playing file after file
+// as a host uses it.
 #include "AnalysisRegistry.h"
 #include "AnsiText.h"
 #include "ComTestSupport.h"
 #include "DetachedPlayer.h"
+#include "EngineSupport.h"
 #include "Harness.h"
 
 #include <gtest/gtest.h>
@@ -397,4 +399,50 @@ TEST(AnalysisFunctions, RunOneAtATimeWhateverTheirPlayer) {
             EXPECT_GT(callsOf[i].load(), 0) << "player " << i; // each had its turns
         }
     }
+}
+
+namespace {
+std::atomic<int> analysed{0};
+void __stdcall analyse(char *, LONG, LONG, LONG, LONG_PTR, LONG) {
+    ++analysed;
+}
+} // namespace
+
+// On the engine tests' clips, whose end message the engine tests' window counts.
+TEST(Component, OneObjectPlaysTenFilesToTheEndInARow) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        HMODULE component = LoadLibraryA("Kestrava.DLL");
+        ASSERT_NE(nullptr, component);
+        auto getClassObject = reinterpret_cast<HRESULT(WINAPI *)(REFCLSID, REFIID, void **)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(component, "DllGetClassObject")));
+        ASSERT_NE(nullptr, getClassObject);
+        comtest::ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject(CLSID_KestravaCOM, IID_IClassFactory, factory.outVoid()));
+        comtest::ComPtr<IBaseFilePlay> player;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IBaseFilePlay, player.outVoid()));
+        comtest::ComPtr<IExtendHalvet> extension;
+        ASSERT_EQ(S_OK, player->QueryInterface(IID_IExtendHalvet, extension.outVoid()));
+        extension->SetAnalyzeCallBack(reinterpret_cast<LONG_PTR>(&analyse), 0, 0);
+        enginetest::EndWindow window;
+        const char *const clips[] = {"h264.mp4", "hevc_aac.mkv"};
+        for (int i = 0; i < 10; ++i) {
+            SCOPED_TRACE(i);
+            HRESULT opened =
+                player->OpenFile(path(enginetest::media(clips[i % 2])).get(),
+                                 static_cast<LONG>(reinterpret_cast<LONG_PTR>(window.hwnd)));
+            ASSERT_EQ(S_OK, opened);
+            enginetest::EndWindow::endMessages = 0;
+            analysed = 0;
+            ASSERT_EQ(S_OK, player->Play());
+            for (int f = 0; f < 4; ++f) {
+                ASSERT_EQ(S_OK, player->Fast());
+            }
+            ASSERT_TRUE(
+                enginetest::waitFor([] { return enginetest::EndWindow::endMessages > 0; }, 20000));
+            EXPECT_GT(analysed.load(), 0);
+        }
+        EXPECT_EQ(S_OK, player->CloseFile());
+    }
+    CoUninitialize();
 }

@@ -2,6 +2,8 @@
 
 #include "base/Errors.h"
 
+#include "Owners.h"
+
 namespace playctrl {
 
 namespace {
@@ -13,21 +15,23 @@ void ModuleThread::start(LONG port, std::function<void()> body) {
     auto state = std::make_shared<State>();
     state->body = std::move(body);
     state->port = port;
+    kestrava::ModuleRef module;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCWSTR>(&ModuleThread::entry), &state->module)) {
+                            reinterpret_cast<LPCWSTR>(&ModuleThread::entry), module.out())) {
         throw EngineError{kCreateThread};
     }
+    state->module = module.get();
     // The thread owns one reference to the state; the module reference goes with it.
     auto *owned = new std::shared_ptr<State>(state);
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &ModuleThread::entry, owned, 0, &id);
+    const kestrava::KernelHandle thread(
+        CreateThread(nullptr, 0, &ModuleThread::entry, owned, 0, &id));
     if (!thread) {
         delete owned;
-        FreeLibrary(state->module);
         throw EngineError{kCreateThread};
     }
+    module.release(); // the thread gives it back as it ends
     state->id = id;
-    CloseHandle(thread);
     state_ = std::move(state);
 }
 

@@ -48,7 +48,8 @@ class ModuleThread {
         HMODULE module = nullptr;
         LONG port = -1;
         std::atomic<DWORD> id{0};
-        std::mutex mutex; // guards done
+        std::mutex mutex;
+        // -- protected by mutex
         std::condition_variable doneChanged;
         bool done = false;
     };

@@ -139,14 +139,17 @@ class Port : public std::enable_shared_from_this<Port>,
     // a display callback and never holds mutex_ while calling out. The engine's own threads
     // never block on a lock held by a thread that waits for them: see enterApi and PortWait.
     std::mutex apiMutex_;                // serialises the host's calls on this port
-    std::recursive_mutex callbackMutex_; // guards displayCallback_, held during each call
+    std::recursive_mutex callbackMutex_; // held during each display callback
     // Keeps the file's index and stream for queries, which take no apiMutex_; held while the
     // file changes.
     std::mutex fileMutex_;
-    std::mutex mutex_; // guards mode_ to fileRefUser_ below, and the worker's mailbox
+    std::mutex mutex_; // the port's state below, and the worker's mailbox
     std::condition_variable wake_;
 
+    // -- protected by callbackMutex_
     DisplayCallBack displayCallback_ = nullptr;
+
+    // -- protected by mutex_
     Mode mode_ = Mode::Stopped;
     HWND endWindow_ = nullptr;
     UINT endMessage_ = 0;
@@ -155,6 +158,7 @@ class Port : public std::enable_shared_from_this<Port>,
     bool soundCue_ = false;   // playback (re)started: the sound is to start there
     bool soundPrime_ = false; // by Play: the sound thread starts even while the sound is off
 
+    // -- without a lock
     std::atomic<LONG> width_{0}, height_{0};
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};

@@ -10,7 +10,8 @@ namespace playctrl {
 
 namespace {
 struct Graph {
-    std::mutex mutex;                       // guards waits
+    std::mutex mutex;
+    // -- protected by mutex
     int waits[kPortCount][kPortCount] = {}; // [a][b]: threads of port a waiting for port b
 };
 

@@ -1,5 +1,7 @@
 #include "video/Presenter.h"
 
+#include "Owners.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -63,12 +65,11 @@ void Presenter::draw(HWND window, const AVFrame *frame) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    HDC dc = GetDC(window);
+    const kestrava::WindowDc dc(window);
     if (!dc) {
         return;
     }
-    SetDIBitsToDevice(dc, 0, 0, w, h, 0, 0, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
-    ReleaseDC(window, dc);
+    SetDIBitsToDevice(dc.get(), 0, 0, w, h, 0, 0, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
 }
 
 } // namespace playctrl
