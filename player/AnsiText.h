@@ -1,3 +1,5 @@
+// Host paths arrive as wide BSTRs, but the engine takes ANSI names: these convert them
+// exactly, or say that they cannot, so that a name is never swapped for a look-alike.
 #ifndef KESTRAVA_PLAYER_ANSITEXT_H
 #define KESTRAVA_PLAYER_ANSITEXT_H
 

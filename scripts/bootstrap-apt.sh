@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   cmake ninja-build ffmpeg googletest nasm dpkg-dev pkg-config
   clang-format python3 zip unzip
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld llvm
   pulseaudio pulseaudio-utils libpulse0:i386 libasound2-plugins:i386 sox
 )
 

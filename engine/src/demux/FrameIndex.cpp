@@ -4,6 +4,8 @@
 #include "base/FfmpegPtr.h"
 #include "demux/MediaInput.h"
 
+#include "Owners.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -64,18 +66,11 @@ class TsDiscontinuity {
         std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, nullptr, 0), 0);
         if (!wide.empty() && MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, &wide[0],
                                                  static_cast<int>(wide.size())) > 0) {
-            file_ = CreateFileW(wide.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+            file_.reset(CreateFileW(wide.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
         }
     }
-    ~TsDiscontinuity() {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-        }
-    }
-    TsDiscontinuity(const TsDiscontinuity &) = delete;
-    TsDiscontinuity &operator=(const TsDiscontinuity &) = delete;
 
     // Whether the transport packet at byte position `pos` (192-byte packets start with four
     // bytes of their own) carries the flag.
@@ -84,9 +79,8 @@ class TsDiscontinuity {
         DWORD got = 0;
         LARGE_INTEGER where;
         where.QuadPart = pos;
-        if (file_ == INVALID_HANDLE_VALUE || pos < 0 ||
-            !SetFilePointerEx(file_, where, nullptr, FILE_BEGIN) ||
-            !ReadFile(file_, p, sizeof p, &got, nullptr) || got != sizeof p) {
+        if (!file_ || pos < 0 || !SetFilePointerEx(file_.get(), where, nullptr, FILE_BEGIN) ||
+            !ReadFile(file_.get(), p, sizeof p, &got, nullptr) || got != sizeof p) {
             return false;
         }
         const uint8_t *packet = p[0] == 0x47 ? p : p[4] == 0x47 ? p + 4 : nullptr;
@@ -95,7 +89,7 @@ class TsDiscontinuity {
     }
 
   private:
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    kestrava::FileHandle file_;
 };
 
 // What the index takes from one packet of its stream; `counter` numbers untimed packets.
