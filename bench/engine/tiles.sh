@@ -5,11 +5,8 @@
 # playing, one after the other in processes of their own; last, 32 D1 tiles.
 # Usage: bench/engine/tiles.sh [BUILD_DIR [SECONDS]]   (default: build, 10; must be built)
 set -euo pipefail
-top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-build="$(cd "${1:-$top/build}" && pwd)"
-seconds="${2:-10}"
-media="$build/bench-media"
-mkdir -p "$media"
+build="$(cd "${1:-$(dirname "${BASH_SOURCE[0]}")/../../build}" && pwd)" seconds="${2:-10}"
+media="$build/bench-media" && mkdir -p "$media"
 camera() { # SIZE BITRATE OUT: 20 s
   [ -s "$3" ] || ffmpeg -nostdin -hide_banner -loglevel error -y \
     -f lavfi -i "testsrc2=size=$1:rate=25" -vf noise=alls=12:allf=t -frames:v 500 \
