@@ -2,6 +2,8 @@
 
 #include "demux/MediaInput.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 }
@@ -63,10 +65,14 @@ void SoundTrack::seek(int64_t ms, int64_t pos) {
         pos >= 0 && avformat_seek_file(fmt_.get(), -1, pos, pos, pos, AVSEEK_FLAG_BYTE) >= 0;
     if (!sought) {
         const SoundPlacement &p = *placement_;
-        const int64_t ts = av_rescale_q(p.originPts, p.pictureBase, st_->time_base) +
-                           av_rescale_q(ms - kPrerollMs, AVRational{1, 1000}, st_->time_base);
+        // Never before the track's first stamp: some demuxers (AVI's) fail such a seek and are
+        // left part way into the file, so the start of the sound would never be heard.
+        const int64_t start = st_->start_time != AV_NOPTS_VALUE ? st_->start_time : 0;
+        const int64_t ts =
+            std::max(start, av_rescale_q(p.originPts, p.pictureBase, st_->time_base) +
+                                av_rescale_q(ms - kPrerollMs, AVRational{1, 1000}, st_->time_base));
         if (av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD) < 0) {
-            av_seek_frame(fmt_.get(), stream_, INT64_MIN, AVSEEK_FLAG_BACKWARD);
+            av_seek_frame(fmt_.get(), stream_, start, AVSEEK_FLAG_BACKWARD);
         }
     }
     avcodec_flush_buffers(dec_.get());

@@ -149,20 +149,21 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
     return fmt;
 }
 
-bool soundDecodable(AVFormatContext *fmt, const std::string &utf8Path) {
-    const auto first = fmt->streams, end = fmt->streams + fmt->nb_streams;
-    const bool hasSound = std::any_of(first, end, [](const AVStream *st) {
-        return st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-    });
-    if (!hasSound) {
-        return true;
-    }
+bool soundDecodable(AVFormatContext *fmt, const std::string &utf8Path, bool *present) {
+    *present = true;
     if (std::strcmp(fmt->iformat->name, "mpeg") == 0) {
         for (const auto &type : programStreamTypes(utf8Path)) {
             if (g711Of(type.second) != AV_CODEC_ID_NONE) {
                 return true; // what openSoundInput takes as G.711
             }
         }
+    }
+    const auto first = fmt->streams, end = fmt->streams + fmt->nb_streams;
+    if (std::none_of(first, end, [](const AVStream *st) {
+            return st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        })) {
+        *present = false;
+        return true;
     }
     // Whatever the sound thread would pick, its decoder opens on the stream's parameters.
     const int stream = bestStream(fmt, AVMEDIA_TYPE_AUDIO);

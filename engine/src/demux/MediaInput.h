@@ -26,8 +26,9 @@ FormatContextPtr openSoundInput(const std::string &utf8Path, const std::atomic<b
                                 int *stream);
 
 // False when the file has sound that no decoder of this build takes; true for playable sound
-// and for a file without sound. `fmt` is the file opened by openInput.
-bool soundDecodable(AVFormatContext *fmt, const std::string &utf8Path);
+// and for a file without sound. `fmt` is the file opened by openInput. `present` says whether
+// the file has a sound track at all.
+bool soundDecodable(AVFormatContext *fmt, const std::string &utf8Path, bool *present);
 
 // The stream's frame rate; 25 when the stream does not say.
 AVRational frameRateOf(const AVStream *stream);

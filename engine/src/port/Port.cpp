@@ -109,7 +109,8 @@ void Port::open(const char *path) {
     }
     VideoDecoder fresh;
     fresh.open(utf8Path, &abortIo_);
-    const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path);
+    bool soundPresent = false;
+    const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path, &soundPresent);
     DecodedFrame first = fresh.next(nullptr);
     if (!first) {
         throw EngineError{kNoKeyFrame};
@@ -128,6 +129,7 @@ void Port::open(const char *path) {
     abortIo_ = false;
     utf8Path_ = std::move(utf8Path);
     soundDecodable_ = soundDecodable;
+    soundPresent_ = soundPresent;
     decoder_ = std::move(fresh);
     width_ = first.frame->width;
     height_ = first.frame->height;
@@ -308,7 +310,7 @@ void Port::play(HWND window) {
         if (mode_ == Mode::Playing) {
             return;
         }
-        soundPrime_ = true; // the host switches the sound on next
+        soundPrime_ = soundPresent_; // the host switches the sound on next
         switch (mode_) {
         case Mode::Playing:
             break;

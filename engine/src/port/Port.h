@@ -163,6 +163,7 @@ class Port : public std::enable_shared_from_this<Port>,
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};
     std::atomic<bool> soundDecodable_{true}; // of the open file: see soundDecodable
+    std::atomic<bool> soundPresent_{false};  // the open file has a sound track to prime
     std::atomic<bool> abortIo_{false};
 
     PresentationClock clock_;
