@@ -199,8 +199,9 @@ bool otherArchitectureRegistered() {
     }
     wchar_t path[MAX_PATH + 1] = {};
     DWORD size = sizeof path - sizeof path[0];
-    return RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                        path, &size) == ERROR_SUCCESS &&
+    // REG_EXPAND_SZ may only be asked for unexpanded; registration writes REG_SZ.
+    return RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &size) ==
+               ERROR_SUCCESS &&
            fileExistsUnredirected(path);
 }
 
