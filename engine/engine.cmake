@@ -9,6 +9,7 @@ set(_engine_sources
   src/demux/Timeline.cpp
   src/video/DecoderThreads.cpp
   src/video/FrameCache.cpp
+  src/video/FrameConverter.cpp
   src/video/Positioner.cpp
   src/video/Presenter.cpp
   src/video/Snapshot.cpp

@@ -3,34 +3,14 @@
 #ifndef KESTRAVA_PLAYCTRL_PRESENTER_H
 #define KESTRAVA_PLAYCTRL_PRESENTER_H
 
+#include "video/FrameConverter.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <vector>
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libswscale/swscale.h>
-}
-
 namespace playctrl {
-
-class FrameConverter {
-  public:
-    FrameConverter() = default;
-    FrameConverter(const FrameConverter &) = delete;
-    FrameConverter &operator=(const FrameConverter &) = delete;
-    ~FrameConverter();
-
-    // Converts to `format`, at the frame's own size unless one is given; planes are packed
-    // one after another with no row padding.
-    const std::vector<uint8_t> &convert(const AVFrame *frame, AVPixelFormat format, int width = 0,
-                                        int height = 0);
-
-  private:
-    SwsContext *sws_ = nullptr;
-    std::vector<uint8_t> out_;
-};
 
 class Presenter {
   public:

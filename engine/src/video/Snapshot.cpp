@@ -2,7 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/FfmpegPtr.h"
-#include "video/Presenter.h"
+#include "video/FrameConverter.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
