@@ -17,6 +17,7 @@ set(_engine_sources
   src/audio/AudioOut.cpp
   src/audio/SoundTrack.cpp
   src/port/Exports.cpp
+  src/port/LastError.cpp
   src/port/FrameTimes.cpp
   src/port/PlaybackPacer.cpp
   src/port/Port.cpp

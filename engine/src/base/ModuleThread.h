@@ -17,6 +17,9 @@
 
 namespace playctrl {
 
+// The engine's ports, numbered from 0; each engine thread works for one of them.
+constexpr LONG kPortCount = 32;
+
 class ModuleThread {
   public:
     ModuleThread() = default;

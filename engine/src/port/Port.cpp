@@ -3,13 +3,13 @@
 #include "demux/MediaInput.h"
 
 #include <algorithm>
-#include "port/PortTable.h"
 #include "port/PortWait.h"
 #include "video/Snapshot.h"
 
 namespace playctrl {
 
-Port::Port(LONG port) : port_(port) {}
+Port::Port(LONG port, LastError &errors, std::function<void(const Port *)> released)
+    : port_(port), errors_(errors), released_(std::move(released)) {}
 
 Port::~Port() {
     try {
@@ -220,7 +220,7 @@ void Port::completeDeferred() {
         teardown();
     }
     if (worker_.endCloseRequest()) {
-        finishRelease(port_, this);
+        released_(this);
     }
 }
 
@@ -279,7 +279,7 @@ void Port::present(DecodedFrame frame) {
 // Stops playback where it stands and tells the host why; never the end of the file.
 void Port::failLocked(Error code) {
     setModeLocked(Mode::Failed);
-    setPortError(port_, code);
+    errors_.setForAll(code); // every thread reads it next
 }
 
 void Port::reachedEndLocked() {

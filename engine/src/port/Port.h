@@ -14,6 +14,7 @@
 #include "video/FrameCache.h"
 #include "demux/FrameIndex.h"
 #include "port/FrameTimes.h"
+#include "port/LastError.h"
 #include "port/PlaybackPacer.h"
 #include "port/PortWorker.h"
 #include "video/Positioner.h"
@@ -40,7 +41,10 @@ class Port : public std::enable_shared_from_this<Port>,
              private PortWorker::Host,
              private PlaybackPacer::Host {
   public:
-    explicit Port(LONG port);
+    // `errors` are the port's last error codes; `released` is told when a release deferred
+    // to the worker has completed. The table that holds the port passes both, so the port
+    // never reaches up to it.
+    Port(LONG port, LastError &errors, std::function<void(const Port *)> released);
     ~Port();
     Port(const Port &) = delete;
     Port &operator=(const Port &) = delete;
@@ -131,6 +135,8 @@ class Port : public std::enable_shared_from_this<Port>,
     std::shared_ptr<const SoundPlacement> soundPlacement();
 
     const LONG port_;
+    LastError &errors_;
+    const std::function<void(const Port *)> released_;
     std::atomic<bool> open_{false};
 
     // The port's locks, each taken only after those above it: apiMutex_, callbackMutex_,

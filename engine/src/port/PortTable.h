@@ -4,6 +4,7 @@
 #define KESTRAVA_PLAYCTRL_PORTTABLE_H
 
 #include "base/Errors.h"
+#include "base/ModuleThread.h"
 
 #include <windows.h>
 
@@ -13,15 +14,11 @@ namespace playctrl {
 
 class Port;
 
-constexpr LONG kPortCount = 32;
-
 // Lowest free port, or -1.
 LONG acquirePort();
 // Closes the port's file and frees the port. From inside the port's own display callback
 // both complete once the callback has returned; until then the port is not handed out again.
 void releasePort(LONG port);
-// Called by a port whose release was deferred, once its file is closed.
-void finishRelease(LONG port, const Port *object);
 // The object of an allocated port. Throws kParameterInvalid or kOrderIncorrect.
 std::shared_ptr<Port> portOf(LONG port);
 // Every allocated port, for calls that apply to all ports.
@@ -29,8 +26,6 @@ void forEachPort(void (*fn)(Port &));
 
 // The outcome of the calling thread's call on `port`.
 void setLastError(LONG port, unsigned long code);
-// A failure of the port's own playback, which every thread reads next.
-void setPortError(LONG port, unsigned long code);
 // The code of the calling thread's last call on `port`; a thread that has not called on it
 // lately reads the port's latest code.
 unsigned long lastError(LONG port);

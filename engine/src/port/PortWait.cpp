@@ -2,7 +2,6 @@
 
 #include "base/Errors.h"
 #include "base/ModuleThread.h"
-#include "port/PortTable.h"
 
 #include <mutex>
 
@@ -16,7 +15,7 @@ struct Graph {
 };
 
 Graph &graph() {
-    static Graph *g = new Graph; // never destroyed: see PortTable.h
+    static Graph *g = new Graph; // never destroyed, like the port table
     return *g;
 }
 
