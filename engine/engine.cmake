@@ -25,7 +25,8 @@ set(_engine_sources
   src/port/PortTable.cpp
   src/port/PortWait.cpp
   src/port/PortWorker.cpp
-  src/port/PresentationClock.cpp)
+  src/port/PresentationClock.cpp
+  src/port/Transport.cpp)
 list(TRANSFORM _engine_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 
 # Compiled once, linked twice: the engine, and a test build of it whose allocations fail on

@@ -1,8 +1,6 @@
 #include "port/Port.h"
 
 #include "demux/MediaInput.h"
-
-#include <algorithm>
 #include "port/PortWait.h"
 #include "video/Snapshot.h"
 
@@ -71,8 +69,7 @@ std::unique_lock<std::mutex> Port::readFile() {
 
 void Port::setFileEndMessage(HWND window, UINT message) {
     std::lock_guard<std::mutex> lock(mutex_);
-    endWindow_ = window;
-    endMessage_ = message;
+    transport_.setFileEndMessageLocked(window, message);
 }
 
 void Port::setFileRefCallback(FileRefCallBack callback, DWORD_PTR user) {
@@ -84,10 +81,50 @@ void Port::setFileRefCallback(FileRefCallBack callback, DWORD_PTR user) {
 void Port::setDisplayCallback(DisplayCallBack callback) {
     // Taking the lock waits for a callback in progress; none starts after we set null. The
     // worker holds it already inside its own callback.
-    auto lock = onOwnWorker() ? std::unique_lock<std::recursive_mutex>(callbackMutex_)
-                              : lockAsCaller(callbackMutex_);
-    displayCallback_ = callback;
+    auto lock = onOwnWorker() ? std::unique_lock<std::recursive_mutex>(display_.mutex)
+                              : lockAsCaller(display_.mutex);
+    display_.callback = callback;
 }
+
+namespace {
+// A file opened afresh, before the port lets go of the one it has.
+struct FreshFile {
+    std::string utf8Path;
+    VideoDecoder decoder;
+    bool soundPresent = false;
+    bool soundDecodable = true;
+    DecodedFrame first; // numbered 0 at time 0
+    DecodedFrame shown; // a copy of it, the picture until playback shows one
+};
+
+FreshFile openFresh(const char *path, std::atomic<bool> *abortIo) {
+    if (!path || !*path) {
+        throw EngineError{kParameterInvalid};
+    }
+    FreshFile fresh;
+    fresh.utf8Path = ansiToUtf8(path);
+    // A name no file can have (the component spells so what the code page cannot hold) fails as
+    // a missing file does, not as a damaged one.
+    if (fresh.utf8Path.find("://") == std::string::npos &&
+        fresh.utf8Path.find_first_of("?*<>\"") != std::string::npos) {
+        throw EngineError{kOpenFile};
+    }
+    fresh.decoder.open(fresh.utf8Path, abortIo);
+    fresh.soundDecodable =
+        soundDecodable(fresh.decoder.format(), fresh.utf8Path, &fresh.soundPresent);
+    fresh.first = fresh.decoder.next(nullptr);
+    if (!fresh.first) {
+        throw EngineError{kNoKeyFrame};
+    }
+    fresh.first.number = 0;
+    fresh.first.ms = 0;
+    fresh.shown = fresh.first.clone();
+    if (!fresh.shown) {
+        throw EngineError{kAllocMemory};
+    }
+    return fresh;
+}
+} // namespace
 
 void Port::open(const char *path) {
     refuseOnOwnWorker();
@@ -95,63 +132,28 @@ void Port::open(const char *path) {
         throw EngineError{kOrderIncorrect};
     }
     auto api = enterApi();
-    if (!path || !*path) {
-        throw EngineError{kParameterInvalid};
-    }
     // The new file is opened before the old one closes: a file that cannot be opened loses
     // nothing.
-    std::string utf8Path = ansiToUtf8(path);
-    // A name no file can have (the component spells so what the code page cannot hold) fails as
-    // a missing file does, not as a damaged one.
-    if (utf8Path.find("://") == std::string::npos &&
-        utf8Path.find_first_of("?*<>\"") != std::string::npos) {
-        throw EngineError{kOpenFile};
-    }
-    VideoDecoder fresh;
-    fresh.open(utf8Path, &abortIo_);
-    bool soundPresent = false;
-    const bool soundDecodable = playctrl::soundDecodable(fresh.format(), utf8Path, &soundPresent);
-    DecodedFrame first = fresh.next(nullptr);
-    if (!first) {
-        throw EngineError{kNoKeyFrame};
-    }
-    first.number = 0;
-    first.ms = 0;
-    DecodedFrame shown = first.clone();
-    if (!shown) {
-        throw EngineError{kAllocMemory};
-    }
+    FreshFile fresh = openFresh(path, &abortIo_);
     if (open_) {
         worker_.stop();
         teardown();
     }
     std::lock_guard<std::mutex> file(fileMutex_);
     abortIo_ = false;
-    utf8Path_ = std::move(utf8Path);
-    soundDecodable_ = soundDecodable;
-    soundPresent_ = soundPresent;
-    decoder_ = std::move(fresh);
-    width_ = first.frame->width;
-    height_ = first.frame->height;
-    cache_.open(FrameCache::bytesOf(first.frame.get()));
-    playhead_.current = std::move(shown);
-    playhead_.pending = std::move(first);
-    playhead_.shown = false;
-    playhead_.skippedThrough = -1;
-    endPosted_ = false;
-    playhead_.number = 0;
-    playhead_.ms = 0;
+    soundDecodable_ = fresh.soundDecodable;
+    soundPresent_ = fresh.soundPresent;
+    decoder_ = std::move(fresh.decoder);
+    cache_.open(FrameCache::bytesOf(fresh.first.frame.get()));
+    transport_.load(std::move(fresh.utf8Path), std::move(fresh.first), std::move(fresh.shown));
     {
         std::lock_guard<std::mutex> lock(mutex_);
         worker_.dropCommandLocked();
-        mode_ = Mode::Stopped;
-        clock_.reset();
-        soundCue_ = false;
-        soundPrime_ = false;
+        transport_.resetLocked();
     }
     skipNonReference_ = false;
     try {
-        index_.start(port_, utf8Path_, decoder_.streamIndex(), [this] {
+        index_.start(port_, transport_.path(), decoder_.streamIndex(), [this] {
             FileRefCallBack callback;
             DWORD_PTR user;
             {
@@ -164,8 +166,7 @@ void Port::open(const char *path) {
             }
         });
     } catch (...) {
-        playhead_.current = {};
-        playhead_.pending = {};
+        transport_.unload();
         cache_.close();
         decoder_.close();
         throw;
@@ -241,94 +242,19 @@ void Port::teardown() {
     }
     std::lock_guard<std::mutex> file(fileMutex_);
     open_ = false;
-    playhead_.current = {};
-    playhead_.pending = {};
+    transport_.unload();
     cache_.close();
     decoder_.close();
-    playhead_.number = 0;
-    playhead_.ms = 0;
-    width_ = 0;
-    height_ = 0;
     abortIo_ = false;
-}
-
-void Port::present(DecodedFrame frame) {
-    playhead_.skippedThrough = -1;
-    cache_.remember(frame);
-    playhead_.current = std::move(frame);
-    playhead_.shown = true;
-    playhead_.number = playhead_.current.number;
-    playhead_.ms = playhead_.current.ms;
-    width_ = playhead_.current.frame->width;
-    height_ = playhead_.current.frame->height;
-    presenter_.draw(window_, playhead_.current.frame.get());
-    std::lock_guard<std::recursive_mutex> lock(callbackMutex_);
-    if (displayCallback_ && !worker_.closeRequested()) {
-        const AVFrame *f = playhead_.current.frame.get();
-        const std::vector<uint8_t> &yuv = presenter_.yuv420(f);
-        if (!yuv.empty()) {
-            displayCallback_(port_, reinterpret_cast<char *>(const_cast<uint8_t *>(yuv.data())),
-                             static_cast<LONG>(yuv.size()), f->width, f->height,
-                             static_cast<LONG>(playhead_.current.ms), kPixelFormatYuv420,
-                             playhead_.current.number);
-        }
-    }
-    playhead_.shownAt = std::chrono::steady_clock::now();
-}
-
-// Stops playback where it stands and tells the host why; never the end of the file.
-void Port::failLocked(Error code) {
-    setModeLocked(Mode::Failed);
-    errors_.setForAll(code); // every thread reads it next
-}
-
-void Port::reachedEndLocked() {
-    setModeLocked(Mode::Ended);
-    if (!endPosted_ && endWindow_) {
-        PostMessage(endWindow_, endMessage_, 0, 0);
-    }
-    endPosted_ = true;
-}
-
-void Port::setModeLocked(Mode mode) {
-    mode_ = mode;
-    if (mode == Mode::Playing) {
-        clock_.run();
-        soundCue_ = true;
-    } else {
-        clock_.hold();
-        audio_.halt(mode == Mode::Ended);
-    }
 }
 
 void Port::play(HWND window) {
     auto api = enterApi();
     requireOpen();
     worker_.run([&] {
-        window_ = window;
+        transport_.setWindow(window);
         std::lock_guard<std::mutex> lock(mutex_);
-        if (mode_ == Mode::Playing) {
-            return;
-        }
-        soundPrime_ = soundPresent_; // the host switches the sound on next
-        switch (mode_) {
-        case Mode::Playing:
-            break;
-        case Mode::Paused:
-        case Mode::Failed:
-            clock_.resyncAtNextFrame();
-            break;
-        case Mode::Stopped:
-        case Mode::Ended:
-            rewindLocked();
-            clock_.normalSpeed();
-            break;
-        case Mode::Holding:
-            clock_.normalSpeed();
-            clock_.resyncAtNextFrame();
-            break;
-        }
-        setModeLocked(Mode::Playing);
+        transport_.playLocked(soundPresent_);
     });
     wake_.notify_all();
 }
@@ -339,12 +265,7 @@ void Port::pause(bool pausing) {
     // On the worker, between two frames: once paused, no further frame is shown.
     worker_.run([&] {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (pausing && mode_ == Mode::Playing) {
-            setModeLocked(Mode::Paused);
-        } else if (!pausing && mode_ == Mode::Paused) {
-            setModeLocked(Mode::Playing);
-            clock_.resyncAtNextFrame();
-        }
+        transport_.pauseLocked(pausing);
     });
 }
 
@@ -353,31 +274,14 @@ void Port::stop() {
     requireOpen();
     worker_.run([&] {
         std::lock_guard<std::mutex> lock(mutex_);
-        setModeLocked(Mode::Stopped);
-        rewindLocked();
+        transport_.stopLocked();
     });
-}
-
-void Port::rewindLocked() {
-    if (playhead_.pending && playhead_.pending.number != 0) {
-        playhead_.pending = {};
-    }
-    playhead_.shown = false;
-    playhead_.skippedThrough = -1;
-    playhead_.number = 0;
-    playhead_.ms = 0;
-    endPosted_ = false;
-    clock_.resyncAtNextFrame();
 }
 
 void Port::refresh() {
     auto api = enterApi();
     requireOpen();
-    worker_.run([&] {
-        if (playhead_.current) {
-            presenter_.draw(window_, playhead_.current.frame.get());
-        }
-    });
+    worker_.run([&] { transport_.refresh(); });
 }
 
 void Port::faster() {
@@ -394,7 +298,7 @@ void Port::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
     bool stepped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stepped = (clock_.*step)(playhead_.ms);
+        stepped = (clock_.*step)(transport_.ms());
     }
     if (!stepped) {
         throw EngineError{kOrderIncorrect};
@@ -403,7 +307,7 @@ void Port::changeSpeed(bool (PresentationClock::*step)(int64_t)) {
     audio_.halt();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        soundCue_ = true;
+        transport_.cueSoundLocked();
     }
     wake_.notify_all();
 }
@@ -422,7 +326,7 @@ void Port::playSound() {
     }
     if (audio_.start(volume_)) {
         std::lock_guard<std::mutex> lock(mutex_);
-        soundCue_ = true;
+        transport_.cueSoundLocked();
     }
     wake_.notify_all();
 }
@@ -441,10 +345,10 @@ std::vector<uint8_t> Port::snapshot(bool jpeg, size_t room, size_t &needed) {
     requireOpen();
     std::vector<uint8_t> image;
     worker_.run([&] {
-        if (!playhead_.current) {
+        if (!transport_.current()) {
             throw EngineError{kOrderIncorrect};
         }
-        const AVFrame *frame = playhead_.current.frame.get();
+        const AVFrame *frame = transport_.current().frame.get();
         if (jpeg) {
             image = encodeJpeg(frame);
             needed = image.size();

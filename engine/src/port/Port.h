@@ -1,8 +1,9 @@
-// One port of the engine: the open file and the transport, behind the host's calls. Its rooms
-// are classes of their own: the worker thread and its mailbox (PortWorker), playback in time
-// with the clock (PlaybackPacer), the clock (PresentationClock), the cache of decoded frames,
-// positioning (Positioner) and the file's times (FrameTimes). The host's positioning calls and
-// queries are in PortPositioning.cpp.
+// One port of the engine, as the host's calls reach it: the API lock, the open file's lifetime,
+// and handing each call to the worker. Its rooms are classes of their own: the worker thread
+// and its mailbox (PortWorker), the worker's side of the transport (Transport) with playback in
+// time with the clock (PlaybackPacer), the clock (PresentationClock), the cache of decoded
+// frames, positioning (Positioner) and the file's times (FrameTimes). The host's positioning
+// calls and queries are in PortPositioning.cpp.
 //
 // Host calls arrive on any thread; everything that touches the decoder or the frames runs on
 // the worker.
@@ -11,15 +12,14 @@
 
 #include "audio/AudioOut.h"
 #include "base/Errors.h"
-#include "video/FrameCache.h"
 #include "demux/FrameIndex.h"
 #include "port/FrameTimes.h"
 #include "port/LastError.h"
-#include "port/PlaybackPacer.h"
 #include "port/PortWorker.h"
-#include "video/Positioner.h"
 #include "port/PresentationClock.h"
-#include "video/Presenter.h"
+#include "port/Transport.h"
+#include "video/FrameCache.h"
+#include "video/Positioner.h"
 #include "video/VideoDecoder.h"
 
 #include "PlayM4.h"
@@ -34,12 +34,7 @@
 
 namespace playctrl {
 
-// Pixel-format code handed to the display callback: planar YUV 4:2:0 (Y, then U, then V).
-constexpr LONG kPixelFormatYuv420 = 3;
-
-class Port : public std::enable_shared_from_this<Port>,
-             private PortWorker::Host,
-             private PlaybackPacer::Host {
+class Port : public std::enable_shared_from_this<Port>, private PortWorker::Host {
   public:
     // `errors` are the port's last error codes; `released` is told when a release deferred
     // to the worker has completed. The table that holds the port passes both, so the port
@@ -92,12 +87,6 @@ class Port : public std::enable_shared_from_this<Port>,
     std::vector<uint8_t> snapshot(bool jpeg, size_t room, size_t &needed);
 
   private:
-    // Back to the start of the file, as after Stop; mutex_ held.
-    void rewindLocked();
-    // Failed: playback met a frame it could not decode and stands where it was.
-    enum class Mode { Stopped, Playing, Paused, Holding, Ended, Failed };
-    // The clock runs in Playing only; mutex_ held.
-    void setModeLocked(Mode mode);
     void changeSpeed(bool (PresentationClock::*step)(int64_t));
 
     std::unique_lock<std::mutex> enterApi();
@@ -115,57 +104,40 @@ class Port : public std::enable_shared_from_this<Port>,
     // Finishes a close asked for inside the display callback; apiMutex_ held.
     void completeDeferred();
 
-    // PortWorker::Host and PlaybackPacer::Host: worker-only.
+    // PortWorker::Host: worker-only.
     std::shared_ptr<void> keepAlive() override { return shared_from_this(); }
-    bool playingLocked() const override { return mode_ == Mode::Playing; }
-    void playStep(std::unique_lock<std::mutex> &lock) override { pacer_.step(lock); }
-    void failLocked(Error code) override;
-    void showExact(int number) override;
+    bool playingLocked() const override { return transport_.playingLocked(); }
+    void playStep(std::unique_lock<std::mutex> &lock) override { transport_.step(lock); }
+    void failLocked(Error code) override { transport_.failLocked(code); }
+    void showExact(int number) override { transport_.showExact(number); }
     void completeDeferredClose() override;
-    void present(DecodedFrame frame) override;
-    void reachedEndLocked() override;
-    // A file still being written: the index takes in what was appended.
-    void followGrowth() override;
-    // The same from a host's positioning call that reaches `frame`, before it checks its range.
+    // A growing file: the index takes in what was appended before a host's positioning call
+    // that reaches `frame` checks its range.
     void followGrowthFor(int frame);
-    void keepToSoundLocked(int64_t nextMs) override;
-    // Where the sound of media time `ms` is found: a key picture's byte position a while
-    // before, or -1 to seek by time.
-    int64_t soundSeekPos(int64_t ms);
-    std::shared_ptr<const SoundPlacement> soundPlacement();
 
     const LONG port_;
     LastError &errors_;
     const std::function<void(const Port *)> released_;
     std::atomic<bool> open_{false};
 
-    // The port's locks, each taken only after those above it: apiMutex_, callbackMutex_,
-    // fileMutex_, mutex_, then the clock's own or the sound's (AudioOut.h; its thread takes no
-    // lock of the port). The worker holds callbackMutex_ for the whole of
-    // a display callback and never holds mutex_ while calling out. The engine's own threads
+    // The port's locks, each taken only after those above it: apiMutex_, the display
+    // callback's (display_), fileMutex_, mutex_, then the clock's own or the sound's (AudioOut.h;
+    // its thread takes no lock of the port). The worker holds the display callback's lock for
+    // the whole of a callback and never holds mutex_ while calling out. The engine's own threads
     // never block on a lock held by a thread that waits for them: see enterApi and PortWait.
-    std::mutex apiMutex_;                // serialises the host's calls on this port
-    std::recursive_mutex callbackMutex_; // held during each display callback
+    std::mutex apiMutex_; // serialises the host's calls on this port
+    DisplayTarget display_;
     // Keeps the file's index and stream for queries, which take no apiMutex_; held while the
     // file changes.
     std::mutex fileMutex_;
-    std::mutex mutex_; // the port's state below, and the worker's mailbox
+    std::mutex mutex_; // the port's state below and the transport's, and the worker's mailbox
     std::condition_variable wake_;
 
-    // -- protected by callbackMutex_
-    DisplayCallBack displayCallback_ = nullptr;
-
     // -- protected by mutex_
-    Mode mode_ = Mode::Stopped;
-    HWND endWindow_ = nullptr;
-    UINT endMessage_ = 0;
     FileRefCallBack fileRefCallback_ = nullptr;
     DWORD_PTR fileRefUser_ = 0;
-    bool soundCue_ = false;   // playback (re)started: the sound is to start there
-    bool soundPrime_ = false; // by Play: the sound thread starts even while the sound is off
 
     // -- without a lock
-    std::atomic<LONG> width_{0}, height_{0};
     std::atomic<bool> skipNonReference_{false};
     std::atomic<WORD> volume_{0xFFFF};
     std::atomic<bool> soundDecodable_{true}; // of the open file: see soundDecodable
@@ -175,21 +147,15 @@ class Port : public std::enable_shared_from_this<Port>,
     PresentationClock clock_;
 
     // Worker-only (or touched by the API thread only while no worker runs).
-    std::string utf8Path_;
     VideoDecoder decoder_;
     FrameIndex index_;
     FrameTimes times_{index_, decoder_};
-    Presenter presenter_;
     AudioOut audio_;
-    HWND window_ = nullptr;
-    Playhead playhead_;
-    bool endPosted_ = false;
     FrameCache cache_;
     Positioner positioner_{decoder_, index_, cache_};
-    PlaybackPacer pacer_{
-        *this,
-        {playhead_, decoder_, index_, positioner_, clock_, audio_, wake_, skipNonReference_}};
     PortWorker worker_{port_, *this, mutex_, wake_, abortIo_, positioner_};
+    Transport transport_{{port_, mutex_, wake_, fileMutex_, display_, errors_, worker_, decoder_,
+                          index_, cache_, positioner_, clock_, audio_, skipNonReference_}};
 };
 
 } // namespace playctrl
