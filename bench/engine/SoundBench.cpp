@@ -1,5 +1,5 @@
 // Sound against picture, listened to through the test runner's sink (tests/support/Listening.h),
-// on clips whose second k sounds 300 + 100·k Hz (tests/engine/make-media.sh's listen_*).
+// on clips whose second k sounds 300 + 100·k Hz (tests/support/make-media.sh's listen_*).
 // Usage: bench_sound CLIP...   each played through at 1x, then the first once more with a seek
 // from its third second to its sixth. Prints, per play: how long after Play the first sound
 // came and from which media time; each second's offset from its picture (positive: sound late);

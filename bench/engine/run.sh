@@ -74,7 +74,7 @@ fi
 "$build/wine-run.sh" "$build/bin/bench_following.exe" "Z:$follow" "Z:$media/follow-growing.ts" 2
 # Sound against picture, on the engine tests' clips to listen to (made there if missing).
 tests_media="$build/tests/engine/media"
-bash "$top/tests/engine/make-media.sh" "$tests_media" >/dev/null
+bash "$top/tests/support/make-media.sh" engine "$tests_media" >/dev/null
 "$build/wine-run.sh" "$build/bin/bench_sound.exe" "Z:$tests_media/listen_aac.mp4" \
   "Z:$tests_media/listen_aac.ts"
 # Many tiles at once against the decoding floor of this machine.

@@ -2,7 +2,7 @@
 // runner's sound server plays into a null sink (scripts/wine-session.sh); a Recording records that
 // sink's monitor with parec for the length of a test, ties the recording to this process's clock
 // by a click of its own, and names the tone heard in each 10 ms of it. The clips that are listened
-// to (tests/engine/make-tones.sh) sound 300 + 100·k Hz in their second k.
+// to (make-media.sh) sound 300 + 100·k Hz in their second k.
 #ifndef KESTRAVA_TESTS_SUPPORT_LISTENING_H
 #define KESTRAVA_TESTS_SUPPORT_LISTENING_H
 

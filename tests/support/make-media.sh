@@ -1,11 +1,55 @@
 #!/usr/bin/env bash
-# Generates the engine tests' clips into DIR (skips work already done).
-# Every clip: 150 frames of test pattern at 25 fps, a key frame every 25 frames, B-frames on.
+# Generates a set of test clips into DIR (skips work already done): the engine tests' clips, or
+# the component tests' own.
+# Usage: make-media.sh engine|component DIR
 set -euo pipefail
-dir=$1
+if [ $# != 2 ] || [[ $1 != engine && $1 != component ]]; then
+  echo "usage: make-media.sh engine|component DIR" >&2
+  exit 2
+fi
+clips=$1
+dir=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mkdir -p "$dir"
 cd "$dir"
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+
+# A recorder switching its profile: two seconds at 320x240, then two at 640x360, two encodes
+# joined byte for byte, the second's time stamps going on from the first's (its offset is two
+# seconds plus the two frames of B-frame delay the first encode starts with).
+sizeChange() { # ENCODER-OPTIONS...
+  [ -s size_change.ts ] && return
+  ff -f lavfi -i testsrc=size=320x240:rate=25 "$@" -f mpegts size-a.ts
+  ff -f lavfi -i testsrc=size=640x360:rate=25 "$@" -output_ts_offset 2.08 -f mpegts size-b.ts
+  cat size-a.ts size-b.ts >size_change.ts
+  rm -f size-a.ts size-b.ts
+}
+
+# The component tests': a small clip to play, and still pictures of 1080p and 4K whose every
+# frame is the same, so any frame a snapshot catches can be compared with the ffmpeg tool's
+# decode of the first.
+if [ "$clips" = component ]; then
+  x264=(-c:v libx264 -preset veryfast -pix_fmt yuv420p)
+  [ -s clip.mp4 ] || ff -f lavfi -i testsrc=size=320x240:rate=25 "${x264[@]}" -g 25 -frames:v 150 \
+    clip.mp4
+  # Many small frames a second: many host calls in little time.
+  [ -s fast.mp4 ] || ff -f lavfi -i testsrc=size=160x120:rate=100 "${x264[@]}" -g 50 \
+    -frames:v 1000 fast.mp4
+  sizeChange "${x264[@]}" -bf 2 -frames:v 50
+  # Every frame a key frame, nearly lossless: the picture keeps its detail.
+  still() { # NAME SOURCE
+    [ -s "$1.mp4" ] || ff -f lavfi -i "$2" "${x264[@]}" -g 1 -crf 4 -frames:v 4 -r 25 "$1.mp4"
+    [ -s "$1-first.png" ] || ff -i "$1.mp4" -frames:v 1 "$1-first.png"
+  }
+  still hd "testsrc2=size=1920x1080:rate=25,loop=loop=-1:size=1"
+  # Test pattern under fine noise: a JPEG of it is far larger than the first capture buffer.
+  still uhd "testsrc2=size=3840x2160:rate=25,noise=alls=30:allf=u,loop=loop=-1:size=1"
+  echo ready >media.stamp
+  exit 0
+fi
+
+# The engine tests'. Every clip: 150 frames of test pattern at 25 fps, a key frame every 25
+# frames, B-frames on.
 video=(-f lavfi -i testsrc=size=320x240:rate=25)
 audio=(-f lavfi -i sine=frequency=440:sample_rate=44100 -c:a aac -b:a 64k)
 out=(-frames:v 150 -pix_fmt yuv420p -shortest)
@@ -37,7 +81,6 @@ x265=(-c:v libx265 -preset ultrafast -x265-params "keyint=25:min-keyint=25:scene
 
 # Program streams as recorders write them (H.264 with AAC, HEVC with G.711 A-law, H.264 with
 # G.711 µ-law and times on key frames only).
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ ! -s h264_aac.ps ]; then
   ff -i h264_aac.mp4 -map 0:v -c copy -f mpegts ps-video.ts
   ff -i h264_aac.mp4 -map 0:a -c copy -f adts ps-audio.aac
@@ -304,16 +347,8 @@ pictures vfr.mp4 0 19 20 54 55 349
 [ -s h264_1282.mp4 ] || ff -f lavfi -i testsrc=size=1282x722:rate=25 -frames:v 5 \
   -pix_fmt yuv420p -c:v libx264 -preset ultrafast h264_1282.mp4
 
-# A recorder switching its profile: two seconds at 320x240, then two at 640x360, two encodes
-# joined byte for byte, the second's time stamps going on from the first's (its offset is two
-# seconds plus the two frames of B-frame delay the first encode starts with).
-if [ ! -s size_change.ts ]; then
-  ff "${video[@]}" "${x264[@]}" -frames:v 50 -pix_fmt yuv420p -f mpegts size-a.ts
-  ff -f lavfi -i testsrc=size=640x360:rate=25 "${x264[@]}" -frames:v 50 -pix_fmt yuv420p \
-    -output_ts_offset 2.08 -f mpegts size-b.ts
-  cat size-a.ts size-b.ts >size_change.ts
-  rm -f size-a.ts size-b.ts
-fi
+# A recorder switching its profile (sizeChange above).
+sizeChange "${x264[@]}" -frames:v 50 -pix_fmt yuv420p
 
 # 24 s to append piece by piece, as a recorder writes it.
 [ -s recording.ts ] || ff "${video[@]}" "${x264[@]}" -frames:v 600 -pix_fmt yuv420p recording.ts
