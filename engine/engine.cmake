@@ -6,6 +6,7 @@ set(_engine_sources
   src/demux/DisplayOrder.cpp
   src/demux/FrameIndex.cpp
   src/demux/MediaInput.cpp
+  src/demux/PacketTimes.cpp
   src/demux/Timeline.cpp
   src/video/DecoderThreads.cpp
   src/video/FrameCache.cpp

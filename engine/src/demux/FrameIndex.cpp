@@ -3,150 +3,35 @@
 #include "demux/DisplayOrder.h"
 #include "base/FfmpegPtr.h"
 #include "demux/MediaInput.h"
-
-#include "Owners.h"
+#include "demux/PacketTimes.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 
 namespace playctrl {
 
 namespace {
-// The middle of the positive steps, 0 if there are none.
-int64_t medianStep(std::vector<int64_t> steps) {
-    steps.erase(std::remove_if(steps.begin(), steps.end(), [](int64_t s) { return s <= 0; }),
-                steps.end());
-    if (steps.empty()) {
-        return 0;
-    }
-    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-    return steps[steps.size() / 2];
-}
-
-// Counts (sign 1) or uncounts (-1) the steps from each entry's time to the next that involve
-// the entries [from, to).
-void countSteps(const std::vector<IndexEntry> &entries, size_t from, size_t to,
-                std::map<int64_t, int64_t> &counts, int sign) {
-    for (size_t i = std::max<size_t>(from, 1); i < to; ++i) {
-        const int64_t step = entries[i].pts - entries[i - 1].pts;
-        if (step > 0 && (counts[step] += sign) == 0) {
-            counts.erase(step);
-        }
+// Packets of the other streams are not even read.
+void keepOnly(AVFormatContext *fmt, int stream) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        fmt->streams[i]->discard =
+            static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
 }
 
-// The middle of the counted steps, as medianStep finds it; 0 if there are none.
-int64_t medianOf(const std::map<int64_t, int64_t> &counts) {
-    int64_t total = 0;
-    for (const auto &c : counts) {
-        total += c.second;
-    }
-    int64_t before = total / 2;
-    for (const auto &c : counts) {
-        if (before < c.second) {
-            return c.first;
-        }
-        before -= c.second;
-    }
-    return 0;
-}
-
-// The discontinuity flag that a transport stream sets in the packet where its time base starts
-// afresh: libavformat reads it but does not hand it on.
-class TsDiscontinuity {
-  public:
-    TsDiscontinuity(const std::string &utf8Path, const AVFormatContext *fmt) {
-        if (std::strcmp(fmt->iformat->name, "mpegts") != 0) {
-            return;
-        }
-        std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, nullptr, 0), 0);
-        if (!wide.empty() && MultiByteToWideChar(CP_UTF8, 0, utf8Path.c_str(), -1, &wide[0],
-                                                 static_cast<int>(wide.size())) > 0) {
-            file_.reset(CreateFileW(wide.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
+// The display order read from the bitstream, where the codec allows it.
+std::unique_ptr<DisplayOrder> displayOrderOf(const AVCodecParameters *codec) {
+    if (DisplayOrder::supports(codec->codec_id)) {
+        try {
+            return std::make_unique<DisplayOrder>(codec);
+        } catch (...) {
+            // Without it, packets are taken in the order of their time stamps.
         }
     }
-
-    // Whether the transport packet at byte position `pos` (192-byte packets start with four
-    // bytes of their own) carries the flag.
-    bool at(int64_t pos) const {
-        uint8_t p[10];
-        DWORD got = 0;
-        LARGE_INTEGER where;
-        where.QuadPart = pos;
-        if (!file_ || pos < 0 || !SetFilePointerEx(file_.get(), where, nullptr, FILE_BEGIN) ||
-            !ReadFile(file_.get(), p, sizeof p, &got, nullptr) || got != sizeof p) {
-            return false;
-        }
-        const uint8_t *packet = p[0] == 0x47 ? p : p[4] == 0x47 ? p + 4 : nullptr;
-        // An adaptation field that is not empty, with its first flag set.
-        return packet && (packet[3] & 0x20) && packet[4] > 0 && (packet[5] & 0x80);
-    }
-
-  private:
-    kestrava::FileHandle file_;
-};
-
-// What the index takes from one packet of its stream; `counter` numbers untimed packets.
-IndexEntry entryOf(const AVPacket &pkt, int64_t counter) {
-    const int64_t ts = pkt.pts != AV_NOPTS_VALUE   ? pkt.pts
-                       : pkt.dts != AV_NOPTS_VALUE ? pkt.dts
-                                                   : counter;
-    const bool key = (pkt.flags & AV_PKT_FLAG_KEY) != 0;
-    return {ts, pkt.pos, key, pkt.dts != AV_NOPTS_VALUE ? pkt.dts : ts, ts};
-}
-
-// Puts packets onto a timeline one behind, so that its state before the last one is known:
-// the last packet of a reading may have been cut short, and is read again next time.
-class TimelineFeed {
-  public:
-    TimelineFeed(Timeline &timeline, const TsDiscontinuity &discontinuity)
-        : timeline_(timeline), discontinuity_(discontinuity) {}
-    void add(const AVPacket &pkt) {
-        flush();
-        held_ = {pkt.dts, pkt.pts, pkt.pos, (pkt.flags & AV_PKT_FLAG_KEY) != 0};
-        holding_ = true;
-    }
-    // The timeline before the last packet; then the last packet goes onto it too.
-    Timeline finish() {
-        Timeline before = timeline_;
-        flush();
-        return before;
-    }
-
-  private:
-    void flush() {
-        if (holding_) {
-            timeline_.add(held_.dts, held_.pts, held_.pos, held_.key,
-                          held_.key && discontinuity_.at(held_.pos));
-            holding_ = false;
-        }
-    }
-    struct Held {
-        int64_t dts, pts, pos;
-        bool key;
-    };
-    Timeline &timeline_;
-    const TsDiscontinuity &discontinuity_;
-    Held held_{};
-    bool holding_ = false;
-};
-
-// Packets that each carry their display time: in display order within each segment, and
-// segment after segment.
-std::vector<IndexEntry> inTimeOrder(std::vector<IndexEntry> packets, const Timeline &timeline) {
-    for (IndexEntry &e : packets) {
-        e.seekTs = e.filePts;
-        e.pts = e.filePts + timeline.offsetAt(e.pos);
-    }
-    std::stable_sort(packets.begin(), packets.end(),
-                     [](const IndexEntry &a, const IndexEntry &b) { return a.pts < b.pts; });
-    return packets;
+    return nullptr;
 }
 } // namespace
 
@@ -194,11 +79,8 @@ void FrameIndex::build(std::string path, int stream, std::function<void()> onDon
 }
 
 std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
-    std::vector<IndexEntry> packets; // in decode order
+    PacketsRead taken;
     std::unique_ptr<DisplayOrder> order;
-    bool everyPts = true;
-    std::vector<int64_t> dtsSteps;
-    int64_t lastDts = AV_NOPTS_VALUE;
     AVRational timeBase{1, 1000}, rate{25, 1};
     FormatContextPtr fmt;
     std::optional<TsDiscontinuity> discontinuity;
@@ -206,41 +88,25 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     bool whole = false; // read to the end of the file
     try {
         fmt = openInput(path, &abort_);
-        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-            fmt->streams[i]->discard =
-                static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-        }
+        keepOnly(fmt.get(), stream);
         AVStream *st = fmt->streams[stream];
         timeBase = st->time_base;
         rate = frameRateOf(st);
         timeline_.reset(av_rescale_q(1, av_inv_q(rate), timeBase),
                         av_rescale_q(1, AVRational{1, 1}, timeBase),
                         readsStraightThrough(fmt.get()));
-        if (DisplayOrder::supports(st->codecpar->codec_id)) {
-            try {
-                order = std::make_unique<DisplayOrder>(st->codecpar);
-            } catch (...) {
-                // Without it, packets are taken in the order of their time stamps.
-            }
-        }
+        order = displayOrderOf(st->codecpar);
         discontinuity.emplace(path, fmt.get());
         feed.emplace(timeline_, *discontinuity);
         PacketPtr pkt(av_packet_alloc());
-        int64_t counter = 0;
         int rc = 0;
         while (!abort_ && (rc = av_read_frame(fmt.get(), pkt.get())) >= 0) {
             if (pkt->stream_index == stream && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
-                everyPts = everyPts && pkt->pts != AV_NOPTS_VALUE;
-                if (pkt->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE) {
-                    dtsSteps.push_back(pkt->dts - lastDts);
-                }
-                lastDts = pkt->dts;
-                packets.push_back(entryOf(*pkt, counter));
+                taken.add(*pkt);
                 feed->add(*pkt);
                 if (order) {
                     order->add(pkt.get());
                 }
-                ++counter;
             }
             av_packet_unref(pkt.get());
         }
@@ -251,10 +117,12 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
     if (feed) {
         beforeLast_ = feed->finish();
     }
-    if (everyPts || !order) {
+    std::vector<IndexEntry> &packets = taken.packets;
+    if (taken.everyPts || !order) {
         const bool placed = std::all_of(packets.begin(), packets.end(),
                                         [](const IndexEntry &e) { return e.pos >= 0; });
-        if (everyPts && whole && placed && !packets.empty() && readsStraightThrough(fmt.get())) {
+        if (taken.everyPts && whole && placed && !packets.empty() &&
+            readsStraightThrough(fmt.get())) {
             input_ = std::move(fmt);
             path_ = path;
             stream_ = stream;
@@ -267,18 +135,9 @@ std::vector<IndexEntry> FrameIndex::read(const std::string &path, int stream) {
         }
         return entries;
     }
-    // Containers that time packets by their place (AVI) may count in units of half a frame
-    // or so: the step between packets says more than the header's rate.
-    int64_t ticks = medianStep(dtsSteps);
-    if (ticks <= 0) {
-        ticks = av_rescale_q(1, av_inv_q(rate), timeBase);
-    }
-    std::vector<IndexEntry> entries;
-    for (const DisplayOrder::Picture &p : order->finish()) {
-        IndexEntry e = packets[p.packet];
-        e.pts = p.position * std::max<int64_t>(ticks, 1);
-        e.key = p.key;
-        entries.push_back(e);
+    std::vector<IndexEntry> entries =
+        timedByPlace(taken, order->finish(), av_rescale_q(1, av_inv_q(rate), timeBase));
+    for (const IndexEntry &e : entries) {
         if (e.pos >= 0) {
             packetPts_.emplace_back(e.pos, e.pts);
         }
