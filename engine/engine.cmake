@@ -16,6 +16,7 @@ set(_engine_sources
   src/video/Snapshot.cpp
   src/video/VideoDecoder.cpp
   src/audio/AudioOut.cpp
+  src/audio/AudioOutThread.cpp
   src/audio/SoundTrack.cpp
   src/port/Exports.cpp
   src/port/LastError.cpp
