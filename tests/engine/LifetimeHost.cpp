@@ -47,6 +47,8 @@ int main(int argc, char **argv) {
     auto playSound = entry<decltype(&PlayM4_PlaySound)>(engine, "PlayM4_PlaySound");
     auto setDisplay =
         entry<decltype(&PlayM4_SetDisplayCallBack)>(engine, "PlayM4_SetDisplayCallBack");
+    auto frameNum =
+        entry<decltype(&PlayM4_GetCurrentFrameNum)>(engine, "PlayM4_GetCurrentFrameNum");
 
     LONG ports[4];
     for (LONG &port : ports) {
@@ -62,10 +64,13 @@ int main(int argc, char **argv) {
     play(ports[2], nullptr);
     play(ports[3], nullptr);
     playSound(ports[3]); // no sound device is fine: the port plays on
-    for (int i = 0; i < 2000 && frames < 3; ++i) {
+    // Every port is past its start, and so are the threads each starts (decoders, sound): Wine
+    // may crash a process that ends while one of its threads is still setting itself up.
+    for (int i = 0; i < 2000 && (frames < 3 || frameNum(ports[2]) < 10 || frameNum(ports[3]) < 10);
+         ++i) {
         Sleep(5);
     }
-    if (frames < 3) {
+    if (frames < 3 || frameNum(ports[2]) < 10 || frameNum(ports[3]) < 10) {
         std::printf("nothing played\n");
         return 4;
     }
