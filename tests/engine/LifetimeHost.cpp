@@ -66,11 +66,13 @@ int main(int argc, char **argv) {
     playSound(ports[3]); // no sound device is fine: the port plays on
     // Every port is past its start, and so are the threads each starts (decoders, sound): Wine
     // may crash a process that ends while one of its threads is still setting itself up.
-    for (int i = 0; i < 2000 && (frames < 3 || frameNum(ports[2]) < 10 || frameNum(ports[3]) < 10);
-         ++i) {
+    auto underWay = [&] {
+        return frames >= 3 && frameNum(ports[2]) >= 10 && frameNum(ports[3]) >= 10;
+    };
+    for (int i = 0; i < 2000 && !underWay(); ++i) {
         Sleep(5);
     }
-    if (frames < 3 || frameNum(ports[2]) < 10 || frameNum(ports[3]) < 10) {
+    if (!underWay()) {
         std::printf("nothing played\n");
         return 4;
     }
